@@ -1,0 +1,8 @@
+#include <brontel/brontel.h>
+
+#include <iostream>
+
+int main() {
+  std::cout << brontel::BrontelAPI::GetVersion() << "\n";
+  return 0;
+}

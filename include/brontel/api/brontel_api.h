@@ -1,0 +1,48 @@
+// BrontelAPI: the library's entry class.
+//
+// A stateless facade: it reports the build tag, shows raw bytes as a hex dump in
+// a tree, and is the home of the shared enumerations (result codes, record
+// sources, progress stages). InitBrontelDLL() prepares the library once after
+// loading.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "brontel/core/enumerations.h"
+#include "brontel/platform/tree_view.h"
+
+namespace brontel {
+
+class BrontelAPI {
+ public:
+  using br_error = ::brontel::br_error;
+  using BR_SOURCE = ::brontel::BR_SOURCE;
+  using SyncCallBackProgress = ::brontel::SyncCallBackProgress;
+  using enum ::brontel::br_error;
+  using enum ::brontel::BR_SOURCE;
+  using enum ::brontel::SyncCallBackProgress;
+
+  BrontelAPI() = default;
+  BrontelAPI(const BrontelAPI&) {}
+  BrontelAPI& operator=(const BrontelAPI&) { return *this; }
+  virtual ~BrontelAPI() = default;
+
+  // The build tag, also sent as the revision stamp of requests.
+  static std::string GetVersion();
+
+  // Shows length bytes as rows of 32 under parent, each byte as two upper-case
+  // hex digits and a space; returns parent. REQUIRES: length >= 0.
+  static TreeItem DisplayTree(TreeView& tree, TreeItem parent, int32_t length,
+                              const uint8_t* bytes);
+};
+
+// The build tag: library letters, then year, month, day and time of the build.
+inline constexpr char kBuildTag[] = "BRy2000m03d29t1052";
+
+// Prepares the library after loading: registers every stored class so that
+// files can be read back by class name. Idempotent; readers of the library call
+// it themselves before the first read.
+void InitBrontelDLL();
+
+}  // namespace brontel

@@ -1,0 +1,18 @@
+// Shows any file that the library writes (log files now) as a tree of text:
+// the stored object is read back by class name and displays itself, with the
+// objects carried by log entries expanded in place.
+#pragma once
+
+#include <string>
+
+#include "brontel/platform/archive_file.h"
+#include "brontel/platform/tree_view.h"
+
+namespace brontel {
+
+// Reads path and fills tree. On failure the tree holds what was shown before the
+// error (nothing, for a file that could not be read at all). The tree's items
+// carry no data afterwards.
+ReadResult DisplayStoredFile(const std::string& path, TextTree& tree);
+
+}  // namespace brontel

@@ -1,0 +1,158 @@
+#include "brontel/platform/file_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "brontel/platform/debug_sink.h"
+#include "brontel/platform/format.h"
+
+namespace brontel {
+namespace {
+
+FileSystem g_default;
+std::atomic<FileSystem*> g_current{&g_default};
+
+std::string ErrorText(const char* what, const std::string& path, int err) {
+  return Format("%s %s: %s", what, path.c_str(), std::strerror(err));
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+int FileSystem::Open(const std::string& path, int flags, uint32_t mode) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+int64_t FileSystem::Read(int fd, void* buffer, size_t size) {
+  ssize_t n;
+  do {
+    n = ::read(fd, buffer, size);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+int64_t FileSystem::Write(int fd, const void* data, size_t size) {
+  ssize_t n;
+  do {
+    n = ::write(fd, data, size);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+int FileSystem::Fsync(int fd) {
+  return ::fsync(fd);
+}
+int FileSystem::Close(int fd) {
+  return ::close(fd);
+}
+int FileSystem::Rename(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str());
+}
+int FileSystem::Unlink(const std::string& path) {
+  return ::unlink(path.c_str());
+}
+
+FileSystem& FileSystem::Current() {
+  return *g_current.load();
+}
+
+FileSystem* FileSystem::Install(FileSystem* fs) {
+  return g_current.exchange(fs != nullptr ? fs : &g_default);
+}
+
+bool FileSink::Append(const uint8_t* data, size_t size) {
+  FileSystem& fs = FileSystem::Current();
+  while (size > 0) {
+    int64_t n = fs.Write(m_fd, data, size);
+    if (n <= 0) {
+      m_errno = n < 0 ? errno : EIO;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* contents, std::string* error) {
+  FileSystem& fs = FileSystem::Current();
+  int fd = fs.Open(path, O_RDONLY, 0);
+  if (fd < 0) {
+    *error = ErrorText("Unable to open file", path, errno);
+    DebugLine(*error);
+    return false;
+  }
+  contents->clear();
+  char buffer[Archive::kBufferSize];
+  for (;;) {
+    int64_t n = fs.Read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      *error = ErrorText("Unable to read file", path, errno);
+      DebugLine(*error);
+      fs.Close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    contents->append(buffer, static_cast<size_t>(n));
+  }
+  fs.Close(fd);
+  return true;
+}
+
+bool ReplaceFileAtomically(const std::string& path,
+                           const std::function<void(ByteSink& sink)>& write, std::string* error) {
+  FileSystem& fs = FileSystem::Current();
+  std::string temp = Format("%s.tmp%d", path.c_str(), static_cast<int>(::getpid()));
+  int fd = fs.Open(temp, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) {
+    *error = ErrorText("Unable to create file", temp, errno);
+    DebugLine(*error);
+    return false;
+  }
+  FileSink sink(fd);
+  std::string failure;
+  try {
+    write(sink);
+    if (sink.error() != 0) failure = ErrorText("Unable to write file", temp, sink.error());
+  } catch (const ArchiveError& e) {
+    failure = sink.error() != 0 ? ErrorText("Unable to write file", temp, sink.error())
+                                : Format("Unable to write file %s: %s", temp.c_str(), e.what());
+  }
+  if (failure.empty() && fs.Fsync(fd) != 0) failure = ErrorText("Unable to sync file", temp, errno);
+  if (fs.Close(fd) != 0 && failure.empty())
+    failure = ErrorText("Unable to close file", temp, errno);
+  if (failure.empty() && fs.Rename(temp, path) != 0) {
+    failure = ErrorText("Unable to rename file onto", path, errno);
+  }
+  if (!failure.empty()) {
+    fs.Unlink(temp);
+    *error = failure;
+    DebugLine(failure);
+    return false;
+  }
+  // Make the rename itself durable. A failure here leaves a complete file under
+  // one of the two names, so it is reported only as a diagnostic.
+  int dirFd = fs.Open(DirectoryOf(path), O_RDONLY | O_DIRECTORY, 0);
+  if (dirFd >= 0) {
+    if (fs.Fsync(dirFd) != 0) DebugLine(ErrorText("Unable to sync directory of", path, errno));
+    fs.Close(dirFd);
+  }
+  return true;
+}
+
+}  // namespace brontel
