@@ -1,6 +1,6 @@
 #include "brontel/api/brontel_api.h"
 
-#include "brontel/host/host_classes.h"
+#include "brontel/calendar/calendar_classes.h"
 #include "brontel/platform/precondition.h"
 
 namespace brontel {
@@ -30,7 +30,7 @@ TreeItem BrontelAPI::DisplayTree(TreeView& tree, TreeItem parent, int32_t length
 }
 
 void InitBrontelDLL() {
-  RegisterHostClasses();
+  RegisterCalendarClasses();
 }
 
 }  // namespace brontel

@@ -55,6 +55,7 @@ void LogList::SerializeQuick(Archive& ar, uint32_t) {
     return;
   }
   int32_t count = ar.ReadCount(2);  // every object record has a tag of two bytes
+  m_nodes.clear();                  // the entries read replace the old ones
   reserve(count);
   for (int32_t i = 0; i < count; ++i) {
     std::unique_ptr<LogNode> node(ReadObjectAs<LogNode>(ar));

@@ -80,6 +80,10 @@ class Handle {
 
   bool IsNull() const { return m_holder == nullptr; }
 
+  // True when both handles share one holder, or both are null. Unlike
+  // EqualEqual it has no precondition, so lists can compare any elements.
+  bool IsSameHolder(const Handle& other) const { return m_holder == other.m_holder; }
+
   // True when both handles share one holder.
   // REQUIRES: both handles live.
   bool EqualEqual(const Handle& other) const {
@@ -175,15 +179,31 @@ class BackReference {
     }
   }
 
+  // Points at target and keeps the count the copy took, like an ordinary
+  // handle; for records that are not owned by their target.
+  void SetCounting(const HandleT& target) {
+    Balance();
+    m_handle = target;
+  }
+
   // Forgets the target without touching its count; for a target that is being
-  // destroyed and tells its records so.
+  // destroyed and tells its records so. A counting reference keeps its target
+  // alive, so only a non-counting one can be asked to forget it.
   void Detach() {
+    if (!m_unreferred) return;
     m_handle.m_holder = nullptr;
     m_unreferred = false;
+  }
+  // True when this refers to the given holder (the target's identity).
+  template <class H>
+  bool Refers(const H* holder) const {
+    return m_handle.m_holder == holder;
   }
 
   const HandleT& Get() const { return m_handle; }
   bool IsNull() const { return m_handle.IsNull(); }
+  // True when the target is not counted.
+  bool IsNonCounting() const { return m_unreferred; }
 
  private:
   void Balance() {

@@ -1,0 +1,117 @@
+// GrowableArray: the storage every list of the library shares.
+//
+// Elements sit in insertion order in an array whose capacity grows by a fixed
+// rule and never shrinks: 0 becomes 16, then the capacity doubles; with
+// ArrayGrowth::kInlineSlot, 0 becomes 1 (an element slot inside the object, no
+// heap array), 1 becomes 16, then it doubles. Elements must be default
+// constructible (a null handle, a default value) and copyable.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "brontel/platform/precondition.h"
+
+namespace brontel {
+
+enum class ArrayGrowth { kSixteen, kInlineSlot };
+
+template <class T, ArrayGrowth kGrowth = ArrayGrowth::kSixteen>
+class GrowableArray {
+ public:
+  GrowableArray() = default;
+  explicit GrowableArray(int32_t capacity) { reserve(capacity); }
+  GrowableArray(const GrowableArray& other) { *this = other; }
+  GrowableArray& operator=(const GrowableArray& other) {
+    if (this == &other) return *this;
+    Clear();
+    reserve(other.m_size);
+    for (int32_t i = 0; i < other.m_size; ++i) data()[i] = other.data()[i];
+    m_size = other.m_size;
+    return *this;
+  }
+  virtual ~GrowableArray() = default;
+
+  int32_t GetListCount() const { return m_size; }
+  int32_t GetCapacity() const { return m_capacity; }
+
+  // REQUIRES: 0 <= index < GetListCount().
+  T& operator[](int32_t index) {
+    CheckIndex(index);
+    return data()[index];
+  }
+  const T& operator[](int32_t index) const {
+    CheckIndex(index);
+    return data()[index];
+  }
+
+  void Append(const T& element) {
+    reserve(1);
+    data()[m_size++] = element;
+  }
+
+  // Removes every element for which same(element) holds, closing the gaps in
+  // order; vacated slots are reset to the default value. Returns whether any
+  // element was removed.
+  template <class Predicate>
+  bool RemoveIf(Predicate same) {
+    int32_t kept = 0;
+    for (int32_t i = 0; i < m_size; ++i) {
+      if (same(data()[i])) continue;
+      if (kept != i) data()[kept] = data()[i];
+      ++kept;
+    }
+    bool removed = kept != m_size;
+    for (int32_t i = kept; i < m_size; ++i) data()[i] = T();
+    m_size = kept;
+    return removed;
+  }
+
+  // Drops every element (the capacity stays).
+  void Clear() {
+    for (int32_t i = 0; i < m_size; ++i) data()[i] = T();
+    m_size = 0;
+  }
+
+ protected:
+  // Makes room for needed more elements.
+  // REQUIRES: GetListCount() + needed >= 0.
+  void reserve(int32_t needed) {
+    int64_t wanted = static_cast<int64_t>(m_size) + needed;
+    BRONTEL_REQUIRE(wanted >= 0, "m_size + needed >= 0");
+    if (wanted <= m_capacity) return;
+    int64_t capacity = m_capacity;
+    while (capacity < wanted) capacity = NextCapacity(capacity);
+    T* old = data();
+    std::unique_ptr<T[]> grown;
+    if (capacity > 1 || kGrowth == ArrayGrowth::kSixteen) {
+      grown = std::make_unique<T[]>(static_cast<size_t>(capacity));
+      for (int32_t i = 0; i < m_size; ++i) grown[i] = std::move(old[i]);
+    }
+    if (old == &m_slot) m_slot = T();
+    m_array = std::move(grown);
+    m_capacity = static_cast<int32_t>(capacity);
+  }
+
+ private:
+  static int64_t NextCapacity(int64_t capacity) {
+    if (capacity == 0) return kGrowth == ArrayGrowth::kInlineSlot ? 1 : 16;
+    if (capacity == 1) return 16;
+    return capacity * 2;
+  }
+  T* data() { return UsesSlot() ? &m_slot : m_array.get(); }
+  const T* data() const { return UsesSlot() ? &m_slot : m_array.get(); }
+  bool UsesSlot() const { return kGrowth == ArrayGrowth::kInlineSlot && m_capacity == 1; }
+  void CheckIndex(int32_t index) const {
+    BRONTEL_REQUIRE(index >= 0, "index >= 0");
+    BRONTEL_REQUIRE(index < m_size, "index < m_size");
+  }
+
+  int32_t m_size = 0;
+  int32_t m_capacity = 0;
+  T m_slot{};
+  std::unique_ptr<T[]> m_array;
+};
+
+}  // namespace brontel
