@@ -13,6 +13,7 @@ PACKAGES=(
   clang
   libclang-rt-14-dev
   pkg-config
+  nlohmann-json3-dev
 )
 
 missing=()

@@ -13,5 +13,12 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 "$brontel" version
+# A desktop and a handheld kept in step through one cache directory.
+"$brontel" demo --dir "$tmp/demo"
+echo
+echo "== The cache file as stored, shown by brontel show:"
+"$brontel" show "$tmp/demo/cache2_m.pfe"
+echo
+echo "== A log file:"
 "$brontel" sample-log "$tmp/sample.pff"
 "$brontel" show "$tmp/sample.pff"

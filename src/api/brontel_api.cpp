@@ -1,5 +1,7 @@
 #include "brontel/api/brontel_api.h"
 
+#include "brontel/api/calendar_api.h"
+
 #include "brontel/calendar/calendar_classes.h"
 #include "brontel/platform/precondition.h"
 
@@ -7,6 +9,12 @@ namespace brontel {
 
 std::string BrontelAPI::GetVersion() {
   return kBuildTag;
+}
+
+CalendarApi BrontelAPI::CreateCalendarApi(const std::string& directory, std::string revision) {
+  CalendarApi api(directory, revision);
+  api.Log(kBuildTag, revision);
+  return api;
 }
 
 TreeItem BrontelAPI::DisplayTree(TreeView& tree, TreeItem parent, int32_t length,

@@ -3,7 +3,9 @@
 #include <memory>
 
 #include "brontel/api/brontel_api.h"
+#include "brontel/calendar/calendar_cache.h"
 #include "brontel/core/log_node.h"
+#include "brontel/platform/format.h"
 
 namespace brontel {
 namespace {
@@ -27,6 +29,11 @@ ReadResult DisplayStoredFile(const std::string& path, TextTree& tree) {
     ExpandLogItems(tree);
     // The carried objects die with the node; leave no pointers to them behind.
     for (TreeItem item = 1; item <= tree.ItemCount(); ++item) tree.SetItemData(item, nullptr);
+  } else if (auto* cache = dynamic_cast<CalendarCacheHolder*>(object.get())) {
+    TreeItem item = tree.InsertItem(Format("Calendar Cache %x", cache->m_sequence), kTreeRoot);
+    cache->m_manager.DisplayTree(tree, item);
+  } else if (auto* manager = dynamic_cast<CalendarManagerHolder*>(object.get())) {
+    CalendarManager(manager).DisplayTree(tree, kTreeRoot);
   } else {
     tree.InsertItem(object->GetClassInfo().name, kTreeRoot);
   }

@@ -11,20 +11,6 @@ namespace brontel {
 
 BRONTEL_IMPLEMENT_SERIAL(CalendarHolder, "CalendarHolder");
 
-CalendarHolder::~CalendarHolder() {
-  // Placements that outlive this calendar (kept by their events) must not keep
-  // pointing at it.
-  for (int32_t i = 0; i < m_calendarEvents.GetListCount(); ++i) {
-    CalendarEvent& link = m_calendarEvents[i];
-    if (link.IsNull()) continue;
-    CalendarEventHolder* h = link.m_holder;
-    if (h->m_parentCalendar.Refers(this)) {
-      h->m_parentCalendar.Detach();
-      h->m_held = false;
-    }
-  }
-}
-
 Calendar::Calendar() = default;
 Calendar::Calendar(CalendarHolder* adopted) : RecordHandle(adopted) {}
 Calendar::Calendar(const Calendar& other) = default;

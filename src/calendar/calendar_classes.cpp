@@ -30,6 +30,7 @@ void RegisterCalendarClasses() {
              &LogNodeOf<CalendarEventList>::kClassInfo,
              &LogNodeOf<EventList>::kClassInfo,
              &LogNodeOf<CalendarManager>::kClassInfo,
+             &LogNodeOf<CalendarCache>::kClassInfo,
          }) {
       ClassRegistry::Register(*info);
     }

@@ -285,19 +285,14 @@ void EventList::DropIndexes() {
 void EventList::Append(const Event& event) {
   int32_t position = GetListCount();
   RecordList::Append(event);
-  m_cacheIndex.reset();
-  m_dateBookIndex.reset();
-  auto enter = [&](std::unique_ptr<IdIndex>& index, uint32_t id) {
-    if (index == nullptr) return;
-    if (id == 0) {
-      index.reset();
-    } else {
-      index->Insert(id, position);
-    }
-  };
-  if (!event.IsNull()) {
-    enter(m_serveIndex, event.GetServeId());
-    enter(m_fixedIndex, event.GetFixedId());
+  if (event.IsNull()) return;
+  // Existing indexes take the new element; one whose id is 0 is not entered
+  // and, when its id is set later, the event's setter drops that index.
+  std::unique_ptr<IdIndex>* indexes[] = {&m_cacheIndex, &m_dateBookIndex, &m_serveIndex,
+                                         &m_fixedIndex, &m_localIndex};
+  Getter getters[] = {CacheIdOf, DateBookIdOf, ServeIdOf, FixedIdOf, LocalIdOf};
+  for (size_t k = 0; k < 5; ++k) {
+    if (*indexes[k] != nullptr) (*indexes[k])->Insert(getters[k](event), position);
   }
 }
 
@@ -326,7 +321,7 @@ Event EventList::FindIndexed(std::unique_ptr<IdIndex>& index, Getter get, uint32
 }
 
 Event EventList::FindByCacheId(uint32_t id, bool touch) const {
-  return FindIndexed(m_cacheIndex, CacheIdOf, id, touch, false, 17);
+  return FindIndexed(m_cacheIndex, CacheIdOf, id, touch, true, 17);
 }
 Event EventList::FindByDateBookId(uint32_t id, bool touch) const {
   return FindIndexed(m_dateBookIndex, DateBookIdOf, id, touch, true, 1001);
@@ -338,8 +333,6 @@ Event EventList::FindByServeId(uint32_t id, bool touch) const {
   return FindIndexed(m_serveIndex, ServeIdOf, id, touch, true, 1001);
 }
 Event EventList::FindByLocalId(uint32_t id, bool touch) const {
-  if (m_localIndex != nullptr && m_localIndexCount != GetListCount()) m_localIndex.reset();
-  if (m_localIndex == nullptr) m_localIndexCount = GetListCount();
   return FindIndexed(m_localIndex, LocalIdOf, id, touch, true, 1001);
 }
 

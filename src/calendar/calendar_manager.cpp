@@ -12,9 +12,9 @@ namespace brontel {
 BRONTEL_IMPLEMENT_SERIAL(CalendarManagerHolder, "CalendarManagerHolder");
 
 CalendarManagerHolder::~CalendarManagerHolder() {
-  // Events and their placements count each other, and records point back at
-  // this manager without counting it: break both before the lists let go, so
-  // that everything is freed and records kept elsewhere are left detached.
+  // Events and their placements count each other: break the cycles before the
+  // lists let go, so that everything is freed. Records kept elsewhere lose
+  // their placements and see their manager gone.
   for (int32_t i = 0; i < m_calendars.GetListCount(); ++i) {
     Calendar& calendar = m_calendars[i];
     if (calendar.IsNull()) continue;
@@ -23,7 +23,6 @@ CalendarManagerHolder::~CalendarManagerHolder() {
       if (!links[j].IsNull()) links[j].nullify();
     }
     links.Clear();
-    calendar.m_holder->m_manager.Detach();
   }
   for (int32_t i = 0; i < m_events.GetListCount(); ++i) {
     Event& event = m_events[i];
@@ -33,7 +32,6 @@ CalendarManagerHolder::~CalendarManagerHolder() {
       if (!links[j].IsNull()) links[j].nullify();
     }
     links.Clear();
-    event.m_holder->m_manager.Detach();
   }
 }
 
@@ -507,6 +505,9 @@ std::unique_ptr<LogNode> CalendarManager::GetLogItem(const std::string& name) co
   return std::make_unique<LogNodeOf<CalendarManager>>(name, *this);
 }
 
+void CalendarManager::noteChangeCacheId(const Event&) const {
+  if (!IsNull()) Live()->m_events.noteChangeCacheId();
+}
 void CalendarManager::noteChangeLocalId(const Event&) const {
   if (!IsNull()) Live()->m_events.noteChangeLocalId();
 }

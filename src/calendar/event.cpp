@@ -29,23 +29,26 @@ Event Event::CreateEmpty(int32_t links) {
   return Event(new EventHolder(links));
 }
 
+void Event::SetCacheId(uint32_t v) {
+  EventHolder* h = Live();
+  if (h->m_identification.GetCacheId() == v) return;
+  h->m_identification.SetCacheId(v);
+  if (!h->m_manager.IsNull()) h->m_manager.Get().noteChangeCacheId(*this);
+}
+
 void Event::SetLocalId(uint32_t v) {
   EventHolder* h = Live();
   if (h->m_identification.GetLocalId() == v) return;
   h->m_identification.SetLocalId(v);
-  if (!h->m_manager.IsNull()) h->m_manager.Get().noteChangeLocalId(*this);
-}
-
-void Event::SetServeId(uint32_t v) {
-  EventHolder* h = Live();
-  if (h->m_identification.GetServeId() == v) return;
-  h->m_identification.SetServeId(v);
   if (!h->m_manager.IsNull()) {
-    // The server id is the local id of the copy that mirrors the server.
-    h->m_manager.Get().noteChangeServeId(*this);
+    // The server id is the local id of the copy that mirrors the server: one
+    // field, two indexes.
     h->m_manager.Get().noteChangeLocalId(*this);
+    h->m_manager.Get().noteChangeServeId(*this);
   }
 }
+
+void Event::SetServeId(uint32_t v) { SetLocalId(v); }
 
 void Event::SetFixedId(uint32_t v) {
   EventHolder* h = Live();
@@ -176,6 +179,7 @@ void Event::Copy(const Event& other) {
   const EventHolder* o = other.m_holder;
   h->m_conflict = o->m_conflict;
   h->m_descriptor.Copy(o->m_descriptor);
+  SetCacheId(o->m_identification.GetCacheId());
   SetLocalId(o->m_identification.GetLocalId());
   SetFixedId(o->m_identification.GetFixedId());
   SetDateBookId(o->m_dateBookId);

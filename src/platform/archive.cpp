@@ -39,6 +39,8 @@ const char* ArchiveStatusName(ArchiveStatus status) {
       return "write failed";
     case ArchiveStatus::kIoError:
       return "file could not be read";
+    case ArchiveStatus::kNotFound:
+      return "file not found";
   }
   return "unknown status";
 }

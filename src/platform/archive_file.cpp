@@ -1,5 +1,7 @@
 #include "brontel/platform/archive_file.h"
 
+#include <cerrno>
+
 #include "brontel/platform/file_system.h"
 #include "brontel/platform/format.h"
 
@@ -8,8 +10,9 @@ namespace brontel {
 ReadResult ReadArchiveFile(const std::string& path, const std::function<void(Archive&)>& read) {
   ReadResult result;
   std::string bytes;
-  if (!ReadWholeFile(path, &bytes, &result.message)) {
-    result.status = ArchiveStatus::kIoError;
+  int err = 0;
+  if (!ReadWholeFile(path, &bytes, &result.message, &err)) {
+    result.status = err == ENOENT ? ArchiveStatus::kNotFound : ArchiveStatus::kIoError;
     return result;
   }
   try {

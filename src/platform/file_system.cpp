@@ -89,10 +89,15 @@ bool FileSink::Append(const uint8_t* data, size_t size) {
   return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* contents, std::string* error) {
+bool ReadWholeFile(const std::string& path, std::string* contents, std::string* error,
+                   int* errorNumber) {
   FileSystem& fs = FileSystem::Current();
+  int ignored = 0;
+  int& err = errorNumber != nullptr ? *errorNumber : ignored;
+  err = 0;
   int fd = fs.Open(path, O_RDONLY, 0);
   if (fd < 0) {
+    err = errno;
     *error = ErrorText("Unable to open file", path, errno);
     DebugLine(*error);
     return false;
@@ -102,6 +107,7 @@ bool ReadWholeFile(const std::string& path, std::string* contents, std::string* 
   for (;;) {
     int64_t n = fs.Read(fd, buffer, sizeof buffer);
     if (n < 0) {
+      err = errno;
       *error = ErrorText("Unable to read file", path, errno);
       DebugLine(*error);
       fs.Close(fd);

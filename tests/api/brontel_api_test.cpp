@@ -3,12 +3,8 @@
 #include "brontel/api/brontel_api.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,6 +12,7 @@
 #include "brontel/core/log_file.h"
 #include "brontel/core/log_list.h"
 #include "brontel/platform/tree_view.h"
+#include "support/temp_dir.h"
 
 namespace brontel {
 namespace {
@@ -73,7 +70,7 @@ TEST(BrontelApiTest, HexDumpRowsHoldThirtyTwoBytes) {
   };
   const Case kCases[] = {{1, 1}, {31, 1}, {32, 1}, {33, 2}, {64, 2}, {65, 3}};
   for (const Case& c : kCases) {
-    SCOPED_TRACE(testing::Message() << "length " << c.length);
+    SCOPED_TRACE(::testing::Message() << "length " << c.length);
     const std::vector<uint8_t> bytes = Sequence(c.length);
     const std::vector<std::string> rows = HexRows(bytes);
     ASSERT_EQ(rows.size(), c.rows);
@@ -126,18 +123,11 @@ TEST(BrontelApiTest, EnumerationsKeepTheirNumbers) {
   EXPECT_EQ(error, ERR_NONE);
 }
 
-// A directory of its own for each test, removed afterwards.
-class StoredFileViewTest : public testing::Test {
+// Stored files in a directory of the test's own.
+class StoredFileViewTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/brontel_api_test_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_dir = pattern;
-    m_path = m_dir + "/log.pff";
-  }
-  void TearDown() override { std::filesystem::remove_all(m_dir); }
-
-  // Writes a log with a text, a nested list holding a list, and a text.
+  // Writes a log with a text, a nested list holding a list, and a text, and
+  // returns its bytes.
   std::string WriteSampleLog() {
     LogList inner;
     inner.Log("deep", "<r><a/></r>");
@@ -150,17 +140,13 @@ class StoredFileViewTest : public testing::Test {
     log.Log("end", "done");
     std::string error;
     EXPECT_TRUE(WriteLogFile(m_path, "CalendarApi log", log, &error)) << error;
-    std::ifstream in(m_path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return testing::ReadFileOrMissing(m_path);
   }
 
-  void WriteBytes(const std::string& bytes) {
-    std::ofstream out(m_path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-  }
+  void WriteBytes(const std::string& bytes) { testing::WriteFileBytes(m_path, bytes); }
 
-  std::string m_dir;
-  std::string m_path;
+  testing::TempDir m_dir;
+  const std::string m_path = m_dir.File("log.pff");
 };
 
 TEST_F(StoredFileViewTest, LogShowsNestedNodesAndTheirContents) {
@@ -212,8 +198,8 @@ TEST_F(StoredFileViewTest, UnknownClassAndMissingFileAreReported) {
   EXPECT_EQ(result.status, ArchiveStatus::kUnknownClass);
   EXPECT_EQ(result.offset, unknown.size());
 
-  result = DisplayStoredFile(m_dir + "/absent.pff", tree);
-  EXPECT_EQ(result.status, ArchiveStatus::kIoError);
+  result = DisplayStoredFile(m_dir.File("absent.pff"), tree);
+  EXPECT_EQ(result.status, ArchiveStatus::kNotFound);
   EXPECT_EQ(tree.ItemCount(), 0u);
 }
 

@@ -15,7 +15,7 @@ class Node;
 
 // A record-like holder: a value, an owned child, an optional snapshot, and a
 // non-counting reference back to the node that owns it.
-class NodeHolder : public Holder {
+class NodeHolder : public Holder, public BackReferenceTarget {
   BRONTEL_DECLARE_SERIAL()
 
  public:
@@ -163,6 +163,18 @@ TEST_F(HandleTest, BackReferencesDoNotKeepTheOwnerAlive) {
     EXPECT_EQ(g_liveNodes, 2);
   }
   EXPECT_EQ(g_liveNodes, 0);  // the owner went, and took its child with it
+}
+
+TEST_F(HandleTest, ABackReferenceThatOutlivesItsTargetReadsNull) {
+  Node child = Node::CreateEmpty();
+  {
+    Node owner = Node::CreateEmpty();
+    owner.AdoptChild(child);
+    EXPECT_FALSE(child.GetOwner().IsNull());
+  }
+  // The child is still held here; its owner is gone and must not be touched.
+  EXPECT_TRUE(child.GetOwner().IsNull());
+  EXPECT_EQ(g_liveNodes, 1);
 }
 
 TEST_F(HandleTest, ChildDestroyedBeforeItsOwnerRebalancesTheOwner) {

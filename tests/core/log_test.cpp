@@ -2,13 +2,10 @@
 // display, the line splitter that shows long texts in a tree, and log files
 // written and read back, including damaged ones.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +17,7 @@
 #include "brontel/core/log_string.h"
 #include "brontel/platform/archive.h"
 #include "brontel/platform/tree_view.h"
+#include "support/temp_dir.h"
 
 namespace brontel {
 namespace {
@@ -317,7 +315,7 @@ TEST(LogStringTest, QuickFormIsAnArchiveString) {
       {0x10000, Bytes().Byte(0xFF).Word(0xFFFF).Dword(0x10000).str()},
   };
   for (const Case& c : kCases) {
-    SCOPED_TRACE(testing::Message() << "length " << c.length);
+    SCOPED_TRACE(::testing::Message() << "length " << c.length);
     LogString text(std::string(c.length, 'q'));
     const std::string stored = Store(text);
     EXPECT_EQ(stored, c.prefix + text.GetText());
@@ -327,41 +325,25 @@ TEST(LogStringTest, QuickFormIsAnArchiveString) {
   }
 }
 
-// A directory of its own for each test, removed afterwards.
-class LogFileTest : public testing::Test {
+// Log files in a directory of the test's own.
+class LogFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/brontel_log_test_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(m_dir); }
-
-  std::string PathOf(const std::string& name) const { return m_dir + "/" + name; }
-
-  static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  void WriteFile(const std::string& path, const std::string& bytes) const {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-  }
+  std::string PathOf(const std::string& name) const { return m_dir.File(name); }
 
   // Writes list as a log file and returns its bytes.
   std::string WriteLog(const LogList& list, const std::string& name = "CalendarApi log") {
     std::string error;
     EXPECT_TRUE(WriteLogFile(PathOf("log.pff"), name, list, &error)) << error;
-    return ReadFile(PathOf("log.pff"));
+    return testing::ReadFileOrMissing(PathOf("log.pff"));
   }
 
   // Reads a log file made of bytes.
   ReadResult ReadLog(const std::string& bytes, std::unique_ptr<LogNode>* node) {
-    WriteFile(PathOf("read.pff"), bytes);
+    testing::WriteFileBytes(PathOf("read.pff"), bytes);
     return ReadLogFile(PathOf("read.pff"), node);
   }
 
-  std::string m_dir;
+  testing::TempDir m_dir;
 };
 
 // A log with texts, a nested list and a list nested in that.
@@ -520,19 +502,19 @@ TEST_F(LogFileTest, DamagedLogFilesGiveAnError) {
   }
 }
 
-TEST_F(LogFileTest, MissingFileIsAnIoError) {
+TEST_F(LogFileTest, MissingFileIsReportedAsNotFound) {
   std::unique_ptr<LogNode> node;
   ReadResult result = ReadLogFile(PathOf("absent.pff"), &node);
-  EXPECT_EQ(result.status, ArchiveStatus::kIoError);
+  EXPECT_EQ(result.status, ArchiveStatus::kNotFound);
   EXPECT_FALSE(result.message.empty());
 }
 
 TEST_F(LogFileTest, ActivateOneWritesTheRawText) {
   const std::string text("line\r\n\0tail", 11);
   const std::string path = PathOf("text.txt");
-  WriteFile(path, std::string(100, 'o'));  // replaced, not appended to
+  testing::WriteFileBytes(path, std::string(100, 'o'));  // replaced, not appended to
   LogString(text).Activate(1, path);
-  EXPECT_EQ(ReadFile(path), text);
+  EXPECT_EQ(testing::ReadFileOrMissing(path), text);
 
   for (int32_t mode : {0, 2, -1}) {
     const std::string other = PathOf("mode" + std::to_string(mode));

@@ -119,7 +119,7 @@ TEST(VersionOrderTest, ComparesAfterAddingOne) {
       {kInvalid, kInvalid, false, true, false, true, kInvalid},
   };
   for (const Case& c : kCases) {
-    SCOPED_TRACE(testing::Message() << std::hex << c.a << " vs " << c.b);
+    SCOPED_TRACE(::testing::Message() << std::hex << c.a << " vs " << c.b);
     EXPECT_EQ(Versioning::LessThan(c.a, c.b), c.less);
     EXPECT_EQ(Versioning::LessThanOrEqualTo(c.a, c.b), c.lessOrEqual);
     EXPECT_EQ(Versioning::GreaterThan(c.a, c.b), c.greater);
@@ -275,7 +275,7 @@ TEST(RecordIdentificationTest, IsMatchingTriesCacheThenLocalThenFixedId) {
       {"local match wins over fixed mismatch", {0, 6, 7}, {0, 6, 8}, false, true, true, true},
       {"fixed mismatch decides alone", {5, 6, 7}, {4, 3, 8}, true, true, true, false},
       {"zero fixed id here never matches", {0, 0, 0}, {0, 0, 7}, false, false, true, false},
-      {"other's zero ids are not special", {5, 6, 7}, {0, 0, 7}, true, true, true, true},
+      {"only this side's zero ids are skipped", {5, 6, 7}, {0, 0, 7}, true, true, true, true},
       {"different cache ids fall through to local", {5, 6, 0}, {4, 6, 0}, true, true, true, true},
   };
   for (const Case& c : kCases) {
@@ -425,7 +425,7 @@ TEST(RecordIdentificationStoreTest, OlderVersionsReadFewerFields) {
       {9, 20, 3, 0}, {14, 20, 3, 0}, {15, 24, 3, 5}, {16, 24, 3, 5},
   };
   for (const Case& c : kCases) {
-    SCOPED_TRACE(testing::Message() << "version " << c.version);
+    SCOPED_TRACE(::testing::Message() << "version " << c.version);
     RecordIdentification id;
     EXPECT_EQ(Load(id, stored, c.version), c.consumed);
     EXPECT_EQ(id.GetCacheId(), 0x11u);
@@ -467,7 +467,7 @@ TEST(RecordIdentificationStoreTest, ObjectFormReplacesTheHolder) {
   const std::string stored = IdentityObject(15, body);
   ASSERT_EQ(stored.substr(0, 6), std::string("\xFF\xFF\x0F\x00\x1A\x00", 6));
   for (uint32_t version : {1u, kObjectForm}) {
-    SCOPED_TRACE(testing::Message() << "version " << version);
+    SCOPED_TRACE(::testing::Message() << "version " << version);
     RecordIdentification id = MakeId({1, 2, 3});
     RecordIdentification sharer = id;
     EXPECT_EQ(Load(id, stored, version), stored.size());
@@ -661,7 +661,7 @@ TEST(RecordStatusStoreTest, ObjectFormReplacesTheHolder) {
   const std::string stored =
       Bytes().NewClass("RecordStatusHolder").Dword(0xFFFFFF00).Text("+--").Byte(3);
   for (uint32_t version : {1u, kObjectForm}) {
-    SCOPED_TRACE(testing::Message() << "version " << version);
+    SCOPED_TRACE(::testing::Message() << "version " << version);
     RecordStatus status = MakeStatus(1, false, false, true, SOURCE_DESKTOP);
     RecordStatus sharer = status;
     EXPECT_EQ(Load(status, stored, version), stored.size());

@@ -3,11 +3,17 @@
 //   brontel version            prints the build tag
 //   brontel show FILE          prints a file the library wrote as an indented tree
 //   brontel sample-log FILE    writes a sample log file to look at with `show`
+//   brontel calendar OP --dir DIR --copy FILE.json
+//                              runs a calendar sync of the copy in FILE.json
+//   brontel demo [--dir DIR]   a desktop and a handheld kept in step
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include <vector>
+
 #include "brontel/brontel.h"
+#include "commands.h"
 
 namespace {
 
@@ -17,7 +23,9 @@ int Usage() {
   std::fprintf(stderr,
                "usage: brontel version\n"
                "       brontel show FILE\n"
-               "       brontel sample-log FILE\n");
+               "       brontel sample-log FILE\n"
+               "       brontel calendar OP --dir DIR --copy FILE.json\n"
+               "       brontel demo [--dir DIR]\n");
   return 2;
 }
 
@@ -82,5 +90,8 @@ int main(int argc, char** argv) {
   }
   if (command == "show" && argc == 3) return Show(argv[2]);
   if (command == "sample-log" && argc == 3) return SampleLog(argv[2]);
+  std::vector<std::string> rest(argv + 2, argv + argc);
+  if (command == "calendar") return brontel::tool::CalendarCommand(rest);
+  if (command == "demo") return brontel::tool::DemoCommand(rest);
   return Usage();
 }

@@ -14,6 +14,8 @@
 
 namespace brontel {
 
+class CalendarApi;
+
 class BrontelAPI {
  public:
   using br_error = ::brontel::br_error;
@@ -30,6 +32,10 @@ class BrontelAPI {
 
   // The build tag, also sent as the revision stamp of requests.
   static std::string GetVersion();
+
+  // A calendar API object for the cache directory; revision is the caller's
+  // own revision text. Its log starts with the build tag and the revision.
+  static CalendarApi CreateCalendarApi(const std::string& directory, std::string revision);
 
   // Shows length bytes as rows of 32 under parent, each byte as two upper-case
   // hex digits and a space; returns parent. REQUIRES: length >= 0.

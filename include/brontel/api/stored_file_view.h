@@ -1,4 +1,5 @@
-// Shows any file that the library writes (log files now) as a tree of text:
+// Shows any file that the library writes (log, cache and shadow files) as a
+// tree of text:
 // the stored object is read back by class name and displays itself, with the
 // objects carried by log entries expanded in place.
 #pragma once

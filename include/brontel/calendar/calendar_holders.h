@@ -3,8 +3,8 @@
 // Each holder is the shared body behind the handles of one record; its stored
 // class name is the holder's class name. Records created for a manager refer to
 // it through a non-counting BackReference; a placement refers to its parent
-// calendar the same way. When a manager or a calendar goes while records still
-// point at it, it detaches them first, so no reference is ever left dangling.
+// calendar the same way. A reference whose target went reads as null, so no
+// reference is ever left dangling.
 #pragma once
 
 #include <cstdint>
@@ -19,12 +19,11 @@
 
 namespace brontel {
 
-class CalendarHolder : public Holder {
+class CalendarHolder : public Holder, public BackReferenceTarget {
   BRONTEL_DECLARE_SERIAL()
 
  public:
   explicit CalendarHolder(int32_t links = 0) : m_calendarEvents(links) {}
-  ~CalendarHolder() override;
   void Serialize(Archive& ar) override;
 
   bool m_held = false;
@@ -79,7 +78,7 @@ class CalendarEventHolder : public Holder {
   CalendarEventDescriptor m_descriptor;
 };
 
-class CalendarManagerHolder : public Holder {
+class CalendarManagerHolder : public Holder, public BackReferenceTarget {
   BRONTEL_DECLARE_SERIAL()
 
  public:

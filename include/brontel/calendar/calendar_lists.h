@@ -3,10 +3,13 @@
 // CalendarList holds a manager's calendars; EventList its events, with hash
 // indexes by cache, date-book, server, fixed and local id so that the engines
 // find an event in constant time; CalendarEventList the placements of one event
-// or one calendar, with its first element stored inside the list. Indexes are
-// dropped whenever an element is removed or an indexed id changes, and every
-// index hit is checked against the element, so a stale index can never name the
-// wrong event.
+// or one calendar, with its first element stored inside the list.
+//
+// EventList indexes are built by the first find of their kind and kept up to
+// date by appends; an event's id setters drop the index of that id, and any
+// removal drops them all. Every index hit is checked against the element, so an
+// id changed without its setter can never make a find return the wrong event
+// (such an id may be missed until the index is rebuilt).
 #pragma once
 
 #include <cstdint>
@@ -117,6 +120,7 @@ class EventList : public LogAble, public RecordList<Event> {
   // Drops every index.
   void DropIndexes();
 
+  void noteChangeCacheId() { m_cacheIndex.reset(); }
   void noteChangeLocalId() { m_localIndex.reset(); }
   void noteChangeFixedId() { m_fixedIndex.reset(); }
   void noteChangeDateBookId() { m_dateBookIndex.reset(); }
@@ -139,7 +143,6 @@ class EventList : public LogAble, public RecordList<Event> {
   mutable std::unique_ptr<IdIndex> m_serveIndex;
   mutable std::unique_ptr<IdIndex> m_fixedIndex;
   mutable std::unique_ptr<IdIndex> m_localIndex;
-  mutable int32_t m_localIndexCount = 0;
 };
 
 }  // namespace brontel

@@ -150,6 +150,7 @@ class CalendarManager : public LogAble, public Handle<CalendarManagerHolder> {
   std::unique_ptr<LogNode> GetLogItem(const std::string& name) const override;
 
   // Change notices from the records, which drop the event list's indexes.
+  void noteChangeCacheId(const Event& event) const;
   void noteChangeLocalId(const Event& event) const;
   void noteChangeFixedId(const Event& event) const;
   void noteChangeDateBookId(const Event& event) const;

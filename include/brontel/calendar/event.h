@@ -46,6 +46,7 @@ class Event : public LogAble, public RecordHandle<Event, EventHolder> {
 
   // Setters that tell the manager, so it can drop its lookup indexes; they do
   // nothing when the value is unchanged.
+  void SetCacheId(uint32_t v);
   void SetLocalId(uint32_t v);
   void SetServeId(uint32_t v);
   void SetFixedId(uint32_t v);

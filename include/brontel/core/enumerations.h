@@ -8,6 +8,9 @@
 namespace brontel {
 
 // Result of every synchronization entry point. 1, 3 and 12 are reserved.
+// ERR_DAMAGED_FILE: a cache or shadow file exists but cannot be read; nothing
+// was changed. ERR_WRITE_FAILED: the cache file could not be written; the
+// shadows were kept in step with the old cache.
 enum br_error : uint32_t {
   ERR_NONE = 0,
   ERR_XML_PARSE = 2,
@@ -21,6 +24,8 @@ enum br_error : uint32_t {
   ERR_CONFLICTING_ACCOUNTS = 11,
   ERR_TOO_MANY_CATEGORIES = 13,
   ERR_NOT_IMPLEMENTED = 14,
+  ERR_DAMAGED_FILE = 15,
+  ERR_WRITE_FAILED = 16,
 };
 
 // The copy a record came from.

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "brontel/platform/archive.h"
 #include "brontel/platform/precondition.h"
@@ -40,6 +41,29 @@ class Holder : public Serializable {
 
  protected:
   Holder() = default;
+};
+
+// A holder that records may point back at without counting it (a manager, a
+// calendar). It owns a life flag that the back references share, so that one
+// outliving its target sees that the target is gone instead of touching freed
+// memory.
+class BackReferenceTarget {
+ public:
+  BackReferenceTarget() = default;
+  BackReferenceTarget(const BackReferenceTarget&) = delete;
+  BackReferenceTarget& operator=(const BackReferenceTarget&) = delete;
+  // Runs after the holder's fields are gone: references still alive from then
+  // on find their target dead.
+  ~BackReferenceTarget() {
+    if (m_life != nullptr) *m_life = false;
+  }
+  const std::shared_ptr<bool>& Life() {
+    if (m_life == nullptr) m_life = std::make_shared<bool>(true);
+    return m_life;
+  }
+
+ private:
+  std::shared_ptr<bool> m_life;
 };
 
 template <class HandleT>
@@ -160,8 +184,9 @@ class Handle {
 // A handle held by a holder that points up the ownership tree. Right after it is
 // set it gives back the count its copy took, so it does not keep the target
 // alive; when it is reset or destroyed it takes the count again first, so that
-// the handle's own release balances. Destroying the target while it still has
-// records pointing at it requires the target to Detach() them first.
+// the handle's own release balances. The target's holder must derive from
+// BackReferenceTarget: a reference that outlives its target (a record removed
+// from its manager and kept elsewhere) then reads as null.
 template <class HandleT>
 class BackReference {
  public:
@@ -174,6 +199,7 @@ class BackReference {
     Balance();
     m_handle = target;
     if (!m_handle.IsNull()) {
+      m_life = m_handle.m_holder->Life();
       m_handle.unrefer();
       m_unreferred = true;
     }
@@ -186,33 +212,39 @@ class BackReference {
     m_handle = target;
   }
 
-  // Forgets the target without touching its count; for a target that is being
-  // destroyed and tells its records so. A counting reference keeps its target
-  // alive, so only a non-counting one can be asked to forget it.
-  void Detach() {
-    if (!m_unreferred) return;
-    m_handle.m_holder = nullptr;
-    m_unreferred = false;
+  // The target, or a null handle when there is none or it is gone.
+  const HandleT& Get() const {
+    ForgetIfGone();
+    return m_handle;
   }
+  bool IsNull() const { return Get().IsNull(); }
+  // True when the target is not counted.
+  bool IsNonCounting() const { return m_unreferred; }
   // True when this refers to the given holder (the target's identity).
   template <class H>
   bool Refers(const H* holder) const {
-    return m_handle.m_holder == holder;
+    return Get().m_holder == holder;
   }
-
-  const HandleT& Get() const { return m_handle; }
-  bool IsNull() const { return m_handle.IsNull(); }
-  // True when the target is not counted.
-  bool IsNonCounting() const { return m_unreferred; }
 
  private:
+  // A target that died leaves nothing to give back.
+  void ForgetIfGone() const {
+    if (m_unreferred && !*m_life) {
+      m_handle.m_holder = nullptr;
+      m_unreferred = false;
+      m_life.reset();
+    }
+  }
   void Balance() {
+    ForgetIfGone();
     if (m_unreferred) m_handle.refer();
     m_unreferred = false;
+    m_life.reset();
   }
 
-  HandleT m_handle;
-  bool m_unreferred = false;
+  mutable HandleT m_handle;
+  mutable std::shared_ptr<bool> m_life;
+  mutable bool m_unreferred = false;
 };
 
 }  // namespace brontel

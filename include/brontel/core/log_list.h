@@ -39,8 +39,8 @@ class LogList : public LogAble {
   std::string GetDisplayString() const override;
   // An item with the display string, and every node's item under it.
   TreeItem DisplayTree(TreeView& tree, TreeItem parent) const override;
-  // Count (signed 32-bit), then each node as an object record. Loading appends
-  // the nodes read; a null or non-node record fails the read.
+  // Count (signed 32-bit), then each node as an object record. Loading replaces
+  // the entries with the nodes read; a null or non-node record fails the read.
   void SerializeQuick(Archive& ar, uint32_t version) override;
   std::unique_ptr<LogNode> GetLogItem(const std::string& name) const override;
 

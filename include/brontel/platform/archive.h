@@ -47,6 +47,7 @@ enum class ArchiveStatus : uint32_t {
   kBadValue,      // a value outside its allowed range
   kWriteFailed,   // the sink refused bytes
   kIoError,       // the file could not be opened or read
+  kNotFound,      // the file does not exist
 };
 
 // Short English name of a status, for messages.

@@ -20,7 +20,8 @@ struct ReadResult {
 };
 
 // Reads path and runs read() on a loading archive over its bytes. Never throws
-// an ArchiveError: a missing file gives kIoError, damaged bytes the archive's
+// an ArchiveError: a missing file gives kNotFound, one that cannot be read
+// kIoError, damaged bytes the archive's
 // status and offset.
 ReadResult ReadArchiveFile(const std::string& path, const std::function<void(Archive&)>& read);
 

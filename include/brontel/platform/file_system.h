@@ -46,8 +46,10 @@ class FileSink : public ByteSink {
 };
 
 // Reads the whole file into contents. On failure returns false and sets error
-// to a message naming the file.
-bool ReadWholeFile(const std::string& path, std::string* contents, std::string* error);
+// to a message naming the file and, when given, errorNumber to the errno value
+// (ENOENT for a file that does not exist).
+bool ReadWholeFile(const std::string& path, std::string* contents, std::string* error,
+                   int* errorNumber = nullptr);
 
 // Replaces path with the bytes that write() puts into the sink: a temporary file
 // in the same directory is written, flushed, fsync'ed and renamed over path, and

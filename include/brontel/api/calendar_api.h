@@ -1,0 +1,97 @@
+// CalendarApi: the object through which a desktop program synchronizes its
+// calendars and events with the cache in one directory.
+//
+// A handle to a shared holder bound to one cache directory. Each entry point
+// takes the directory's lock file, reads the cache (and a shadow), runs the
+// engine on the caller's records (GetCalendarManager), writes the files back
+// atomically and returns a br_error with a stored error text. A file that
+// exists but cannot be read stops the entry point with ERR_DAMAGED_FILE before
+// anything changes; a cache that cannot be written gives ERR_WRITE_FAILED and
+// the shadows stay in step with the old cache.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "brontel/calendar/calendar_cache.h"
+#include "brontel/calendar/calendar_manager.h"
+#include "brontel/core/enumerations.h"
+#include "brontel/core/handle.h"
+#include "brontel/core/log_list.h"
+#include "brontel/core/uid128.h"
+#include "brontel/host/user_notice_manager.h"
+
+namespace brontel {
+
+class CalendarApiHolder;
+class TimeLogger;
+
+class CalendarApi : public Handle<CalendarApiHolder> {
+ public:
+  // File names in the cache directory.
+  static constexpr char kCacheFile[] = "cache2_m.pfe";
+  static constexpr char kHandheldShadowFile[] = "cache2_h.pfl";
+  static constexpr char kServerShadowFile[] = "cache2_w.pfl";
+  static constexpr char kLockFile[] = "cachecal.lck";
+
+  // An object without directory (a target for assignment).
+  CalendarApi();
+  // An object bound to directory; revision is the caller's revision text.
+  CalendarApi(const std::string& directory, const std::string& revision);
+  CalendarApi(const CalendarApi& other);
+  CalendarApi& operator=(const CalendarApi& other);
+  virtual ~CalendarApi();
+
+  br_error SyncDesktop();
+  br_error SyncHandheld();
+  br_error SyncHandheldFirstTime();
+  // Backs up and discards the cache and shadows, then rebuilds from the
+  // handheld's records.
+  br_error SyncHandheldOverideDesktop();
+  // Replaces the caller's records with the cache's contents.
+  br_error SyncDesktopOverideHandheld();
+  // Loads the handheld shadow into the caller's records, without the lock.
+  br_error SyncHandheldPreloadForFastSync();
+
+  int32_t SyncConflicts() const;
+  int32_t GetConflictCount() const { return SyncConflicts(); }
+  const std::string& GetErrorMessage() const;
+
+  UID128 GetGID() const;
+  bool HasGID() const;
+  bool HasCacheGID();
+  // Sets the account id when the cache has none; false when gid is empty or
+  // differs from the cache's (the caller's records then take the cache's).
+  bool SetGID(const UID128& gid);
+  // Sets gid on the cache, without passing it on (called by the other family).
+  void updateGID(const UID128& gid);
+
+  CalendarManager GetCalendarManager() const;
+  UserNoticeManager& GetUserNoticeManager() const;
+  const std::string& GetDirectory() const;
+  // True when the cache file cannot be opened for reading.
+  bool IsNewDesktop() const;
+  bool IsLogging(int32_t bits) const;
+  void Log(const std::string& label, const std::string& text);
+  void Log(const std::string& label, const LogAble& item);
+  LogList& GetLogList() const;
+
+  void TimeLogBegin(const std::string& label);
+  void TimeLogEnd(const std::string& label);
+  void TimeLogEnd();
+  // Writes a sync log file "slog%.4x%s%s.pff" for the last sequence.
+  void WriteSLogFile(const std::string& extra);
+
+  CalendarApi Clone() const;
+  bool SanityCheck() const;
+
+  // Path of a file of the cache directory.
+  std::string PathOf(const char* name) const;
+
+ private:
+  explicit CalendarApi(CalendarApiHolder* adopted);
+  friend class CalendarApiHolder;
+};
+
+}  // namespace brontel

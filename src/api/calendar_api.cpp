@@ -1,0 +1,474 @@
+#include "brontel/api/calendar_api.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "brontel/api/brontel_api.h"
+#include "brontel/calendar/calendar_classes.h"
+#include "brontel/core/log_file.h"
+#include "brontel/host/registry.h"
+#include "brontel/host/time_logger.h"
+#include "brontel/platform/archive_file.h"
+#include "brontel/platform/debug_sink.h"
+#include "brontel/platform/file_lock.h"
+#include "brontel/platform/file_system.h"
+#include "brontel/platform/format.h"
+#include "brontel/sync/calendar_transformation.h"
+#include "api_files.h"
+
+namespace brontel {
+
+// Logging bits: 2 logs the engines' inputs and outputs and names files per
+// pass; 8 (with 2) writes a sync log file after every cache write.
+constexpr int32_t kLogRecords = 2;
+constexpr int32_t kLogEveryWrite = 8;
+
+class CalendarApiHolder : public Holder {
+  BRONTEL_DECLARE_SERIAL()
+
+ public:
+  CalendarApiHolder() = default;
+  ~CalendarApiHolder() override;
+  void Serialize(Archive& ar) override;
+
+  bool IsLogging(int32_t bits) const {
+    return bits == -1 ? m_loggingMask != 0 : (m_loggingMask & bits) != 0;
+  }
+  void TimeLogBegin(const std::string& label) {
+    if (m_timeLogger != nullptr) m_timeLogger->MarkBegin(label);
+  }
+  void TimeLogEnd(const std::string& label) {
+    if (m_timeLogger != nullptr) m_timeLogger->MarkEnd(label);
+  }
+  std::string PathOf(const std::string& name) const { return m_directory + "/" + name; }
+
+  void checkRegistryFlags();
+  std::unique_ptr<FileLock> takeLock();
+  br_error readCache(CalendarCache& cache, bool logBefore);
+  br_error writeCache(CalendarCache& cache, bool logAfter, bool propagateGID);
+  br_error readShadowHandheld();
+  br_error writeShadowHandheld();
+  void writeSLogFile(uint32_t sequence, const std::string& extra);
+  br_error damaged(const std::string& path);
+  br_error writeFailed(const std::string& path);
+
+  std::string m_directory;
+  CalendarManager m_calendarManager = CalendarManager::CreateEmpty();
+  CalendarManager m_handheldShadow = CalendarManager::CreateEmpty();
+  bool m_handheldShadowLoaded = false;
+  LogList m_log;
+  bool m_echoCheck = false;
+  int32_t m_loggingMask = 0;
+  std::string m_suffix;
+  std::unique_ptr<TimeLogger> m_timeLogger;
+  UID128 m_gid;
+  std::string m_revision;
+  int32_t m_conflicts = 0;
+  std::string m_errorMessage;
+  uint32_t m_lastSequence = 0;
+  UserNoticeManager m_notices;
+};
+
+BRONTEL_IMPLEMENT_SERIAL(CalendarApiHolder, "CalendarApiHolder");
+
+CalendarApiHolder::~CalendarApiHolder() {
+  TimeLogEnd("CalendarApi");
+  if (IsLogging(kLogRecords) && !m_directory.empty()) writeSLogFile(m_lastSequence, "_end");
+}
+
+void CalendarApiHolder::Serialize(Archive& ar) {
+  // A diagnostic form; no file of the cache directory uses it.
+  if (ar.IsStoring()) {
+    ar.WriteString(m_suffix);
+    ar.WriteString(m_errorMessage);
+    ar.WriteInt(m_conflicts);
+    ar.WriteBytes(m_gid.Bytes(), UID128::kByteCount);
+  } else {
+    m_suffix = ar.ReadString();
+    m_errorMessage = ar.ReadString();
+    m_conflicts = ar.ReadInt();
+    uint8_t bytes[UID128::kByteCount];
+    ar.ReadBytes(bytes, sizeof bytes);
+    m_gid = UID128(bytes);
+  }
+  m_calendarManager.SerializeQuick(ar, Archive::kNoSchema);
+  m_handheldShadow.SerializeQuick(ar, Archive::kNoSchema);
+}
+
+void CalendarApiHolder::checkRegistryFlags() {
+  CRegistry registry;
+  m_loggingMask = registry.GetSyncLogging();
+  if (m_loggingMask & 1) m_loggingMask |= 0xF6;
+  int32_t timeLogging = registry.GetTimeLogging();
+  if (timeLogging != 0 && m_timeLogger == nullptr && !m_directory.empty()) {
+    m_timeLogger = std::make_unique<TimeLogger>();
+    m_timeLogger->SetLogPath(PathOf(Format("time_log%s.txt", m_suffix.c_str())), timeLogging > 1,
+                             true);
+  }
+  m_echoCheck = registry.GetEchoLogging() == 1;
+}
+
+std::unique_ptr<FileLock> CalendarApiHolder::takeLock() {
+  // The directory comes first, so that two programs starting on a new profile
+  // still exclude each other.
+  EnsureDirectory(m_directory);
+  auto lock = std::make_unique<FileLock>(PathOf(CalendarApi::kLockFile));
+  lock->Acquire();
+  return lock;
+}
+
+br_error CalendarApiHolder::damaged(const std::string& path) {
+  m_errorMessage = "Damaged file " + path;
+  return ERR_DAMAGED_FILE;
+}
+
+br_error CalendarApiHolder::writeFailed(const std::string& path) {
+  m_errorMessage = "Unable to write file " + path;
+  return ERR_WRITE_FAILED;
+}
+
+br_error CalendarApiHolder::readCache(CalendarCache& cache, bool logBefore) {
+  TimeLogBegin("Read Cache");
+  std::string path = PathOf(CalendarApi::kCacheFile);
+  ReadResult result = ReadStoredFile(path, [&](Archive& ar) { cache.Serialize(ar); });
+  if (result.status == ArchiveStatus::kNotFound) {
+    cache.SetRandomCacheIndex();
+    DebugLine("Unable to open file " + path + " for reading\n");
+  } else if (!result.ok()) {
+    TimeLogEnd("Read Cache");
+    return damaged(path);
+  }
+  if (logBefore && IsLogging(kLogRecords)) m_log.Log("cache before", cache.Clone());
+  cache.Increment();
+  m_gid = cache.GetCalendarManager().GetGID();
+  TimeLogEnd("Read Cache");
+  return ERR_NONE;
+}
+
+br_error CalendarApiHolder::writeCache(CalendarCache& cache, bool logAfter, bool propagateGID) {
+  TimeLogBegin("Write Cache");
+  if (logAfter && IsLogging(kLogRecords)) m_log.Log("cache after", cache.Clone());
+  std::string path = PathOf(CalendarApi::kCacheFile);
+  if (!WriteStoredFile(path, [&](Archive& ar) { cache.Serialize(ar); })) {
+    TimeLogEnd("Write Cache");
+    return writeFailed(path);
+  }
+  UID128 gid = cache.GetCalendarManager().GetGID();
+  if (propagateGID && gid != m_gid) {
+    // The contact family takes the account id with the next contact cache
+    // write that sees it; passing it on directly needs the contact side.
+    m_gid = gid;
+  }
+  TimeLogEnd("Write Cache");
+  m_lastSequence = cache.GetSequence();
+  if (IsLogging(kLogEveryWrite) && IsLogging(kLogRecords)) writeSLogFile(m_lastSequence, "");
+  return ERR_NONE;
+}
+
+br_error CalendarApiHolder::readShadowHandheld() {
+  if (m_handheldShadowLoaded) return ERR_NONE;
+  std::string path = PathOf(CalendarApi::kHandheldShadowFile);
+  CalendarManager shadow;
+  ReadResult result = ReadStoredFile(path, [&](Archive& ar) { shadow.Serialize(ar); });
+  if (result.status == ArchiveStatus::kNotFound) {
+    DebugLine("Unable to open file " + path + " for reading\n");
+    return ERR_NONE;
+  }
+  if (!result.ok() || shadow.IsNull()) return damaged(path);
+  m_handheldShadow = shadow;
+  m_handheldShadowLoaded = true;
+  return ERR_NONE;
+}
+
+br_error CalendarApiHolder::writeShadowHandheld() {
+  std::string path = PathOf(CalendarApi::kHandheldShadowFile);
+  if (!WriteStoredFile(path, [&](Archive& ar) { m_handheldShadow.Serialize(ar); })) {
+    return writeFailed(path);
+  }
+  return ERR_NONE;
+}
+
+void CalendarApiHolder::writeSLogFile(uint32_t sequence, const std::string& extra) {
+  m_lastSequence = sequence;
+  std::string name = Format("slog%.4x%s%s.pff", sequence, m_suffix.c_str(), extra.c_str());
+  std::string error;
+  if (!WriteLogFile(PathOf(name), "CalendarApi log", m_log, &error)) DebugLine(error);
+}
+
+// ---- the handle ----
+
+CalendarApi::CalendarApi() : Handle(new CalendarApiHolder()) {}
+CalendarApi::CalendarApi(CalendarApiHolder* adopted) : Handle(adopted) {}
+CalendarApi::CalendarApi(const CalendarApi& other) = default;
+CalendarApi& CalendarApi::operator=(const CalendarApi& other) = default;
+CalendarApi::~CalendarApi() = default;
+
+CalendarApi::CalendarApi(const std::string& directory, const std::string& revision)
+    : Handle(new CalendarApiHolder()) {
+  InitBrontelDLL();
+  CalendarApiHolder* h = m_holder;
+  h->m_directory = directory;
+  h->m_revision = revision;
+  h->checkRegistryFlags();
+  h->TimeLogBegin("CalendarApi");
+  if (h->IsLogging(-1)) {
+    CRegistry registry;
+    h->m_log.Log("sync settings",
+                 Format("palmAB=%x markAB=%x palmDB=%x markDB=%x", registry.GetSyncPalmAB(),
+                        registry.GetSyncMarkAB(), registry.GetSyncPalmDB(),
+                        registry.GetSyncMarkDB()));
+    h->m_log.Log("sync url", registry.GetServerSyncUrl());
+    h->m_log.Log("sync name", registry.GetServerSyncName());
+    h->m_log.Log("news url", registry.GetServerNewsUrl());
+    h->m_log.Log("community url", registry.GetServerCommunityUrl());
+  }
+}
+
+namespace {
+
+struct ClientSync {
+  bool handheld;
+  bool firstTime;
+  const char* label;
+  const char* logBefore;
+  const char* logAfter;
+};
+
+}  // namespace
+
+static br_error RunClientSync(CalendarApiHolder* h, const ClientSync& how) {
+  h->m_suffix = how.handheld ? "_palm" : "_desk";
+  h->checkRegistryFlags();
+  h->TimeLogBegin(how.label);
+  std::unique_ptr<FileLock> lock = h->takeLock();
+  h->m_conflicts = 0;
+  auto finish = [&](br_error result) {
+    h->TimeLogEnd(how.label);
+    return result;
+  };
+
+  CalendarCache cache;
+  br_error result = h->readCache(cache, false);
+  if (result != ERR_NONE) return finish(result);
+  if (how.firstTime) {
+    h->m_handheldShadowLoaded = true;
+    h->m_handheldShadow = CalendarManager::CreateEmpty();
+  } else if (how.handheld) {
+    result = h->readShadowHandheld();
+    if (result != ERR_NONE) return finish(result);
+  }
+
+  CalendarTransformation engine;
+  engine.SetHandheld(how.handheld);
+  engine.SetFirstTime(how.firstTime);
+  engine.SetUserNotices(&h->m_notices);
+  engine.SetCache(cache);
+  engine.SetMain(h->m_calendarManager);
+  // The engine works on a copy of the shadow, so that the one in memory stays
+  // as it was when the cache cannot be written.
+  engine.SetShadow(h->m_handheldShadow.Clone());
+  if (h->IsLogging(kLogRecords)) h->m_log.Log(how.logBefore, engine.Clone());
+
+  h->m_conflicts += engine.SyncClient();
+  h->m_calendarManager = engine.GetMain();
+  if (engine.HasGlobalIdFailure()) {
+    result = ERR_CONFLICTING_ACCOUNTS;
+    h->m_errorMessage = "Conflicting user accounts encountered.";
+  }
+  if (h->IsLogging(kLogRecords)) h->m_log.Log(how.logAfter, engine.Clone());
+
+  CalendarCache merged = engine.GetCache();
+  br_error written = h->writeCache(merged, false, true);
+  if (written != ERR_NONE) return finish(written);
+  h->m_handheldShadow = engine.GetShadow();
+  if (how.handheld) {
+    written = h->writeShadowHandheld();
+    if (written != ERR_NONE) return finish(written);
+  }
+  return finish(result);
+}
+
+br_error CalendarApi::SyncDesktop() {
+  return RunClientSync(Live(), {false, false, "SyncDesktop", "desktop transaction before",
+                                "desktop transaction after"});
+}
+
+br_error CalendarApi::SyncHandheld() {
+  return RunClientSync(Live(), {true, false, "SyncHandheld", "handheld transaction before",
+                                "handheld transaction after"});
+}
+
+br_error CalendarApi::SyncHandheldFirstTime() {
+  return RunClientSync(Live(), {true, true, "SyncHandheldFirstTime",
+                                "first time handheld transaction before",
+                                "first time handheld transaction after"});
+}
+
+br_error CalendarApi::SyncHandheldOverideDesktop() {
+  CalendarApiHolder* h = Live();
+  h->m_suffix = "_palm";
+  h->checkRegistryFlags();
+  h->TimeLogBegin("SyncHandheldOverideDesktop");
+  br_error result = ERR_NONE;
+  {
+    std::unique_ptr<FileLock> lock = h->takeLock();
+    std::string cachePath = h->PathOf(kCacheFile);
+    std::string backup;
+    if (!BackUpFile(cachePath, &backup)) {
+      // Without a copy the cache is not discarded.
+      result = h->writeFailed(backup);
+    } else {
+      for (const char* name : {kCacheFile, kHandheldShadowFile, kServerShadowFile}) {
+        FileSystem::Current().Unlink(h->PathOf(name));
+      }
+      // The rebuild starts from nothing: a shadow already in memory would
+      // make the empty cache delete every unchanged handheld record.
+      h->m_handheldShadow = CalendarManager::CreateEmpty();
+      h->m_handheldShadowLoaded = true;
+    }
+  }
+  if (result == ERR_NONE) result = SyncHandheld();
+  h->TimeLogEnd("SyncHandheldOverideDesktop");
+  return result;
+}
+
+br_error CalendarApi::SyncDesktopOverideHandheld() {
+  CalendarApiHolder* h = Live();
+  h->m_suffix = "_palm";
+  h->checkRegistryFlags();
+  h->TimeLogBegin("SyncDesktopOverideHandheld");
+  std::unique_ptr<FileLock> lock = h->takeLock();
+  h->m_conflicts = 0;
+  CalendarCache cache;
+  br_error result = h->readCache(cache, true);
+  if (result == ERR_NONE) {
+    if (h->IsLogging(kLogRecords)) {
+      h->m_log.Log("....desktop override handheld", h->m_calendarManager.Clone());
+    }
+    CalendarManager copy = cache.GetCalendarManager().Clone();
+    copy.SetClean();
+    h->m_calendarManager = copy;
+    // The shadow is what the handheld will hold after this: the same clean
+    // copy, kept apart so that the caller's later edits do not reach it.
+    h->m_handheldShadow = copy.Clone();
+    h->m_handheldShadowLoaded = true;
+    result = h->writeShadowHandheld();
+  }
+  h->TimeLogEnd("SyncDesktopOverideHandheld");
+  return result;
+}
+
+br_error CalendarApi::SyncHandheldPreloadForFastSync() {
+  CalendarApiHolder* h = Live();
+  br_error result = h->readShadowHandheld();
+  if (result != ERR_NONE) return result;
+  CalendarManager copy = h->m_handheldShadow.Clone();
+  copy.SetClean();
+  h->m_calendarManager = copy;
+  if (h->IsLogging(kLogRecords)) h->m_log.Log("....handheld preload", copy.Clone());
+  return ERR_NONE;
+}
+
+int32_t CalendarApi::SyncConflicts() const { return Live()->m_conflicts; }
+const std::string& CalendarApi::GetErrorMessage() const { return Live()->m_errorMessage; }
+
+UID128 CalendarApi::GetGID() const { return Live()->m_calendarManager.GetGID(); }
+bool CalendarApi::HasGID() const { return !GetGID().IsZero(); }
+
+bool CalendarApi::HasCacheGID() {
+  if (HasGID()) return true;
+  CalendarApiHolder* h = Live();
+  std::unique_ptr<FileLock> lock = h->takeLock();
+  CalendarCache cache;
+  if (h->readCache(cache, true) != ERR_NONE) return false;
+  h->m_calendarManager.SetGID(cache.GetCalendarManager().GetGID());
+  return HasGID();
+}
+
+bool CalendarApi::SetGID(const UID128& gid) {
+  CalendarApiHolder* h = Live();
+  std::unique_ptr<FileLock> lock = h->takeLock();
+  h->checkRegistryFlags();
+  CalendarCache cache;
+  if (h->readCache(cache, true) != ERR_NONE) return false;
+  bool accepted = true;
+  CalendarManager cached = cache.GetCalendarManager();
+  if (cached.GetGID().IsZero()) {
+    if (gid.IsZero()) {
+      accepted = false;
+    } else {
+      h->m_calendarManager.SetGID(gid);
+      cached.SetGID(gid);
+    }
+  } else {
+    h->m_calendarManager.SetGID(cached.GetGID());
+    if (!gid.IsZero() && gid != cached.GetGID()) accepted = false;
+  }
+  if (h->writeCache(cache, true, true) != ERR_NONE) return false;
+  return accepted;
+}
+
+void CalendarApi::updateGID(const UID128& gid) {
+  CalendarApiHolder* h = Live();
+  std::unique_ptr<FileLock> lock = h->takeLock();
+  CalendarCache cache;
+  if (h->readCache(cache, true) != ERR_NONE) return;
+  cache.GetCalendarManager().SetGID(gid);
+  h->writeCache(cache, true, false);
+}
+
+CalendarManager CalendarApi::GetCalendarManager() const { return Live()->m_calendarManager; }
+UserNoticeManager& CalendarApi::GetUserNoticeManager() const { return Live()->m_notices; }
+const std::string& CalendarApi::GetDirectory() const { return Live()->m_directory; }
+
+bool CalendarApi::IsNewDesktop() const {
+  FileSystem& fs = FileSystem::Current();
+  int fd = fs.Open(PathOf(kCacheFile), O_RDONLY, 0);
+  if (fd < 0) return true;
+  fs.Close(fd);
+  return false;
+}
+
+bool CalendarApi::IsLogging(int32_t bits) const { return Live()->IsLogging(bits); }
+void CalendarApi::Log(const std::string& label, const std::string& text) {
+  Live()->m_log.Log(label, text);
+}
+void CalendarApi::Log(const std::string& label, const LogAble& item) {
+  Live()->m_log.Log(label, item);
+}
+LogList& CalendarApi::GetLogList() const { return Live()->m_log; }
+
+void CalendarApi::TimeLogBegin(const std::string& label) { Live()->TimeLogBegin(label); }
+void CalendarApi::TimeLogEnd(const std::string& label) { Live()->TimeLogEnd(label); }
+void CalendarApi::TimeLogEnd() {
+  if (Live()->m_timeLogger != nullptr) Live()->m_timeLogger->MarkEnd();
+}
+void CalendarApi::WriteSLogFile(const std::string& extra) {
+  Live()->writeSLogFile(Live()->m_lastSequence, extra);
+}
+
+CalendarApi CalendarApi::Clone() const {
+  const CalendarApiHolder* h = Live();
+  CalendarApi copy;
+  CalendarApiHolder* c = copy.m_holder;
+  c->m_handheldShadowLoaded = h->m_handheldShadowLoaded;
+  c->m_gid = h->m_gid;
+  c->m_suffix = h->m_suffix;
+  c->m_directory = h->m_directory;
+  c->m_revision = h->m_revision;
+  c->m_calendarManager = h->m_calendarManager.Clone();
+  c->m_handheldShadow = h->m_handheldShadow.Clone();
+  c->m_conflicts = h->m_conflicts;
+  c->m_errorMessage = h->m_errorMessage;
+  return copy;
+}
+
+bool CalendarApi::SanityCheck() const {
+  return Live()->m_calendarManager.SanityCheck() && Live()->m_handheldShadow.SanityCheck();
+}
+
+std::string CalendarApi::PathOf(const char* name) const { return Live()->PathOf(name); }
+
+}  // namespace brontel

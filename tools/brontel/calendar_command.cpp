@@ -1,0 +1,174 @@
+#include <cstdio>
+#include <cstring>
+
+#include "brontel/api/brontel_api.h"
+#include "brontel/api/calendar_api.h"
+#include "brontel/calendar/calendar_lists.h"
+#include "brontel/platform/file_system.h"
+#include "brontel/platform/format.h"
+#include "commands.h"
+#include "copy_json.h"
+
+namespace brontel::tool {
+
+const char* ResultName(uint32_t result) {
+  switch (result) {
+    case ERR_NONE: return "ERR_NONE";
+    case ERR_XML_PARSE: return "ERR_XML_PARSE";
+    case ERR_EMPTY_RESPONSE: return "ERR_EMPTY_RESPONSE";
+    case ERR_NO_CHILD_ELEMENTS: return "ERR_NO_CHILD_ELEMENTS";
+    case ERR_WRONG_ROOT: return "ERR_WRONG_ROOT";
+    case ERR_CONNECTION: return "ERR_CONNECTION";
+    case ERR_SERVER_QUERY: return "ERR_SERVER_QUERY";
+    case ERR_NO_SERVER_UPDATE: return "ERR_NO_SERVER_UPDATE";
+    case ERR_SERVER_FAILURE: return "ERR_SERVER_FAILURE";
+    case ERR_CONFLICTING_ACCOUNTS: return "ERR_CONFLICTING_ACCOUNTS";
+    case ERR_TOO_MANY_CATEGORIES: return "ERR_TOO_MANY_CATEGORIES";
+    case ERR_NOT_IMPLEMENTED: return "ERR_NOT_IMPLEMENTED";
+    case ERR_DAMAGED_FILE: return "ERR_DAMAGED_FILE";
+    case ERR_WRITE_FAILED: return "ERR_WRITE_FAILED";
+  }
+  return "unknown result";
+}
+
+namespace {
+
+std::string Flags(bool deleted, bool dirty, bool conflicted) {
+  std::string out;
+  if (deleted) out += " (deleted)";
+  if (dirty) out += " (changed)";
+  if (conflicted) out += " (CONFLICT)";
+  return out;
+}
+
+std::string When(const EventDescriptor& d) {
+  std::string text = DateText(d.GetYearMonthDate());
+  if (d.GetStartTime() != 0xFFFF) {
+    text += Format(" %02d:%02d-%02d:%02d", d.GetStartTime() >> 8, d.GetStartTime() & 0xFF,
+                   d.GetEndTime() >> 8, d.GetEndTime() & 0xFF);
+  }
+  std::string repeat = d.GetDisplayStringRepeat();
+  if (!repeat.empty()) text += ", " + repeat;
+  return text;
+}
+
+}  // namespace
+
+std::string DescribeCopy(const CalendarManager& manager, const std::string& indent) {
+  std::string out;
+  const CalendarList& calendars = manager.GetCalendarList();
+  for (int32_t i = 0; i < calendars.GetListCount(); ++i) {
+    const Calendar& c = calendars[i];
+    CalendarDescriptor d = c.GetCalendarDescriptor();
+    out += indent + Format("calendar \"%s\"%s%s%s\n", d.GetCalendarName().c_str(),
+                           d.GetSharedFlag() ? " (shared)" : "",
+                           d.IsDefaultCalendar() ? " (default)" : "",
+                           Flags(c.IsDeleted(), c.IsDirty(), c.IsConflicted()).c_str());
+  }
+  const EventList& events = manager.GetEventList();
+  for (int32_t i = 0; i < events.GetListCount(); ++i) {
+    const Event& e = events[i];
+    EventDescriptor d = e.GetEventDescriptor();
+    std::string in;
+    const CalendarEventList& links = e.GetCalendarEventList();
+    for (int32_t k = 0; k < links.GetListCount(); ++k) {
+      Calendar parent = links[k].GetParentCalendar();
+      if (parent.IsNull()) continue;
+      in += (in.empty() ? "" : ", ") + parent.GetCalendarDescriptor().GetCalendarName();
+      if (links[k].IsDeleted()) in += " (removed)";
+    }
+    out += indent + Format("event \"%s\" %s in [%s]%s\n", d.GetName().c_str(), When(d).c_str(),
+                           in.c_str(), Flags(e.IsDeleted(), e.IsDirty(), e.IsConflicted()).c_str());
+    if (!d.GetNote().empty()) out += indent + "    note: " + d.GetNote() + "\n";
+    if (e.IsConflicted()) {
+      Event other = e.GetConflict();
+      out += indent + Format("    other version: \"%s\" %s%s\n",
+                             other.GetEventDescriptor().GetName().c_str(),
+                             When(other.GetEventDescriptor()).c_str(),
+                             other.IsDeleted() ? " (deleted)" : "");
+    }
+  }
+  if (out.empty()) out = indent + "(no records)\n";
+  return out;
+}
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: brontel calendar "
+               "sync-desktop|sync-handheld|sync-handheld-first-time|handheld-overrides|"
+               "desktop-overrides --dir DIR --copy FILE.json\n");
+  return 2;
+}
+
+}  // namespace
+
+int CalendarCommand(const std::vector<std::string>& args) {
+  if (args.empty()) return Usage();
+  std::string op = args[0], dir, copyPath;
+  for (size_t i = 1; i + 1 < args.size(); i += 2) {
+    if (args[i] == "--dir") {
+      dir = args[i + 1];
+    } else if (args[i] == "--copy") {
+      copyPath = args[i + 1];
+    } else {
+      return Usage();
+    }
+  }
+  if (dir.empty() || copyPath.empty() || args.size() % 2 == 0) return Usage();
+
+  std::string text, error;
+  int err = 0;
+  if (!ReadWholeFile(copyPath, &text, &error, &err)) {
+    if (err != ENOENT) {
+      std::fprintf(stderr, "brontel: %s\n", error.c_str());
+      return 1;
+    }
+    text = "{}";  // a copy that does not exist yet is empty
+  }
+  CalendarApi api = BrontelAPI::CreateCalendarApi(dir, "brontel tool");
+  CalendarManager manager = api.GetCalendarManager();
+  if (!LoadCopy(text, manager, &error)) {
+    std::fprintf(stderr, "brontel: %s: %s\n", copyPath.c_str(), error.c_str());
+    return 1;
+  }
+
+  br_error result;
+  if (op == "sync-desktop") {
+    result = api.SyncDesktop();
+  } else if (op == "sync-handheld") {
+    result = api.SyncHandheld();
+  } else if (op == "sync-handheld-first-time") {
+    result = api.SyncHandheldFirstTime();
+  } else if (op == "handheld-overrides") {
+    result = api.SyncHandheldOverideDesktop();
+  } else if (op == "desktop-overrides") {
+    result = api.SyncDesktopOverideHandheld();
+  } else {
+    return Usage();
+  }
+
+  std::string saved = SaveCopy(api.GetCalendarManager());
+  if (!ReplaceFileAtomically(
+          copyPath,
+          [&](ByteSink& sink) {
+            sink.Append(reinterpret_cast<const uint8_t*>(saved.data()), saved.size());
+          },
+          &error)) {
+    std::fprintf(stderr, "brontel: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("result: %u %s\n", result, ResultName(result));
+  if (!api.GetErrorMessage().empty()) std::printf("error: %s\n", api.GetErrorMessage().c_str());
+  std::printf("conflicts: %d\n", api.SyncConflicts());
+  UserNoticeManager& notices = api.GetUserNoticeManager();
+  for (int32_t i = 0; i < notices.GetListCount(); ++i) {
+    std::printf("notice: %s\n  %s\n%s", notices[i].GetTitle().c_str(),
+                notices[i].GetSummary().c_str(), notices[i].GetDetails().c_str());
+  }
+  std::printf("%s", DescribeCopy(api.GetCalendarManager(), "  ").c_str());
+  return result == ERR_NONE ? 0 : 1;
+}
+
+}  // namespace brontel::tool
