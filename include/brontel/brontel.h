@@ -47,5 +47,9 @@
 #include "brontel/calendar/event.h"
 #include "brontel/calendar/event_descriptor.h"
 
+#include "brontel/sync/calendar_transformation.h"
+#include "brontel/sync/sync_classes.h"
+
 #include "brontel/api/brontel_api.h"
+#include "brontel/api/calendar_api.h"
 #include "brontel/api/stored_file_view.h"

@@ -2,8 +2,8 @@
 
 #include "brontel/api/calendar_api.h"
 
-#include "brontel/calendar/calendar_classes.h"
 #include "brontel/platform/precondition.h"
+#include "brontel/sync/sync_classes.h"
 
 namespace brontel {
 
@@ -38,7 +38,7 @@ TreeItem BrontelAPI::DisplayTree(TreeView& tree, TreeItem parent, int32_t length
 }
 
 void InitBrontelDLL() {
-  RegisterCalendarClasses();
+  RegisterSyncClasses();
 }
 
 }  // namespace brontel

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "api_files.h"
 #include "brontel/api/brontel_api.h"
 #include "brontel/calendar/calendar_classes.h"
 #include "brontel/core/log_file.h"
@@ -16,7 +17,6 @@
 #include "brontel/platform/file_system.h"
 #include "brontel/platform/format.h"
 #include "brontel/sync/calendar_transformation.h"
-#include "api_files.h"
 
 namespace brontel {
 
@@ -215,10 +215,9 @@ CalendarApi::CalendarApi(const std::string& directory, const std::string& revisi
   h->TimeLogBegin("CalendarApi");
   if (h->IsLogging(-1)) {
     CRegistry registry;
-    h->m_log.Log("sync settings",
-                 Format("palmAB=%x markAB=%x palmDB=%x markDB=%x", registry.GetSyncPalmAB(),
-                        registry.GetSyncMarkAB(), registry.GetSyncPalmDB(),
-                        registry.GetSyncMarkDB()));
+    h->m_log.Log("sync settings", Format("palmAB=%x markAB=%x palmDB=%x markDB=%x",
+                                         registry.GetSyncPalmAB(), registry.GetSyncMarkAB(),
+                                         registry.GetSyncPalmDB(), registry.GetSyncMarkDB()));
     h->m_log.Log("sync url", registry.GetServerSyncUrl());
     h->m_log.Log("sync name", registry.GetServerSyncName());
     h->m_log.Log("news url", registry.GetServerNewsUrl());
@@ -238,6 +237,34 @@ struct ClientSync {
 
 }  // namespace
 
+// Clears the cache ids in [first, end) and the provisional fixed ids made from
+// them in every record of manager.
+static void ForgetIds(const CalendarManager& manager, uint32_t first, uint32_t end) {
+  auto forget = [&](RecordIdentification id) {
+    uint32_t cacheId = id.GetCacheId();
+    if (cacheId >= first && cacheId < end) id.SetCacheId(0);
+    uint32_t fixedId = id.GetFixedId();
+    uint32_t base = fixedId & ~RecordIdentification::kProvisionalFixedId;
+    if ((fixedId & RecordIdentification::kProvisionalFixedId) && base >= first && base < end) {
+      id.SetFixedId(0);
+    }
+  };
+  const CalendarList& calendars = manager.GetCalendarList();
+  for (int32_t i = 0; i < calendars.GetListCount(); ++i) {
+    if (calendars[i].IsNull()) continue;
+    forget(calendars[i].GetRecordIdentification());
+    const CalendarEventList& links = calendars[i].GetCalendarEventList();
+    for (int32_t j = 0; j < links.GetListCount(); ++j) {
+      if (!links[j].IsNull()) forget(links[j].GetRecordIdentification());
+    }
+  }
+  EventList& events = manager.GetEventList();
+  for (int32_t i = 0; i < events.GetListCount(); ++i) {
+    if (!events[i].IsNull()) forget(events[i].GetRecordIdentification());
+  }
+  events.DropIndexes();
+}
+
 static br_error RunClientSync(CalendarApiHolder* h, const ClientSync& how) {
   h->m_suffix = how.handheld ? "_palm" : "_desk";
   h->checkRegistryFlags();
@@ -252,13 +279,19 @@ static br_error RunClientSync(CalendarApiHolder* h, const ClientSync& how) {
   CalendarCache cache;
   br_error result = h->readCache(cache, false);
   if (result != ERR_NONE) return finish(result);
+  // The shadow this pass starts from; the one in memory changes only once the
+  // cache is written.
+  CalendarManager shadow;
   if (how.firstTime) {
-    h->m_handheldShadowLoaded = true;
-    h->m_handheldShadow = CalendarManager::CreateEmpty();
-  } else if (how.handheld) {
-    result = h->readShadowHandheld();
-    if (result != ERR_NONE) return finish(result);
+    shadow = CalendarManager::CreateEmpty();
+  } else {
+    if (how.handheld) {
+      result = h->readShadowHandheld();
+      if (result != ERR_NONE) return finish(result);
+    }
+    shadow = h->m_handheldShadow.Clone();
   }
+  const uint32_t firstNewId = cache.GetSequence();
 
   CalendarTransformation engine;
   engine.SetHandheld(how.handheld);
@@ -266,9 +299,7 @@ static br_error RunClientSync(CalendarApiHolder* h, const ClientSync& how) {
   engine.SetUserNotices(&h->m_notices);
   engine.SetCache(cache);
   engine.SetMain(h->m_calendarManager);
-  // The engine works on a copy of the shadow, so that the one in memory stays
-  // as it was when the cache cannot be written.
-  engine.SetShadow(h->m_handheldShadow.Clone());
+  engine.SetShadow(shadow);
   if (h->IsLogging(kLogRecords)) h->m_log.Log(how.logBefore, engine.Clone());
 
   h->m_conflicts += engine.SyncClient();
@@ -281,7 +312,13 @@ static br_error RunClientSync(CalendarApiHolder* h, const ClientSync& how) {
 
   CalendarCache merged = engine.GetCache();
   br_error written = h->writeCache(merged, false, true);
-  if (written != ERR_NONE) return finish(written);
+  if (written != ERR_NONE) {
+    // The ids this pass handed out were never stored: the next pass hands them
+    // out again, so the caller's records must not keep them.
+    ForgetIds(h->m_calendarManager, firstNewId, merged.GetSequence());
+    return finish(written);
+  }
+  if (how.firstTime) h->m_handheldShadowLoaded = true;
   h->m_handheldShadow = engine.GetShadow();
   if (how.handheld) {
     written = h->writeShadowHandheld();
@@ -301,9 +338,9 @@ br_error CalendarApi::SyncHandheld() {
 }
 
 br_error CalendarApi::SyncHandheldFirstTime() {
-  return RunClientSync(Live(), {true, true, "SyncHandheldFirstTime",
-                                "first time handheld transaction before",
-                                "first time handheld transaction after"});
+  return RunClientSync(
+      Live(), {true, true, "SyncHandheldFirstTime", "first time handheld transaction before",
+               "first time handheld transaction after"});
 }
 
 br_error CalendarApi::SyncHandheldOverideDesktop() {
@@ -371,11 +408,19 @@ br_error CalendarApi::SyncHandheldPreloadForFastSync() {
   return ERR_NONE;
 }
 
-int32_t CalendarApi::SyncConflicts() const { return Live()->m_conflicts; }
-const std::string& CalendarApi::GetErrorMessage() const { return Live()->m_errorMessage; }
+int32_t CalendarApi::SyncConflicts() const {
+  return Live()->m_conflicts;
+}
+const std::string& CalendarApi::GetErrorMessage() const {
+  return Live()->m_errorMessage;
+}
 
-UID128 CalendarApi::GetGID() const { return Live()->m_calendarManager.GetGID(); }
-bool CalendarApi::HasGID() const { return !GetGID().IsZero(); }
+UID128 CalendarApi::GetGID() const {
+  return Live()->m_calendarManager.GetGID();
+}
+bool CalendarApi::HasGID() const {
+  return !GetGID().IsZero();
+}
 
 bool CalendarApi::HasCacheGID() {
   if (HasGID()) return true;
@@ -399,14 +444,14 @@ bool CalendarApi::SetGID(const UID128& gid) {
     if (gid.IsZero()) {
       accepted = false;
     } else {
-      h->m_calendarManager.SetGID(gid);
       cached.SetGID(gid);
     }
-  } else {
-    h->m_calendarManager.SetGID(cached.GetGID());
-    if (!gid.IsZero() && gid != cached.GetGID()) accepted = false;
+  } else if (!gid.IsZero() && gid != cached.GetGID()) {
+    accepted = false;
   }
+  // The caller's records take the account id only once the cache holds it.
   if (h->writeCache(cache, true, true) != ERR_NONE) return false;
+  if (!cached.GetGID().IsZero()) h->m_calendarManager.SetGID(cached.GetGID());
   return accepted;
 }
 
@@ -419,9 +464,15 @@ void CalendarApi::updateGID(const UID128& gid) {
   h->writeCache(cache, true, false);
 }
 
-CalendarManager CalendarApi::GetCalendarManager() const { return Live()->m_calendarManager; }
-UserNoticeManager& CalendarApi::GetUserNoticeManager() const { return Live()->m_notices; }
-const std::string& CalendarApi::GetDirectory() const { return Live()->m_directory; }
+CalendarManager CalendarApi::GetCalendarManager() const {
+  return Live()->m_calendarManager;
+}
+UserNoticeManager& CalendarApi::GetUserNoticeManager() const {
+  return Live()->m_notices;
+}
+const std::string& CalendarApi::GetDirectory() const {
+  return Live()->m_directory;
+}
 
 bool CalendarApi::IsNewDesktop() const {
   FileSystem& fs = FileSystem::Current();
@@ -431,17 +482,25 @@ bool CalendarApi::IsNewDesktop() const {
   return false;
 }
 
-bool CalendarApi::IsLogging(int32_t bits) const { return Live()->IsLogging(bits); }
+bool CalendarApi::IsLogging(int32_t bits) const {
+  return Live()->IsLogging(bits);
+}
 void CalendarApi::Log(const std::string& label, const std::string& text) {
   Live()->m_log.Log(label, text);
 }
 void CalendarApi::Log(const std::string& label, const LogAble& item) {
   Live()->m_log.Log(label, item);
 }
-LogList& CalendarApi::GetLogList() const { return Live()->m_log; }
+LogList& CalendarApi::GetLogList() const {
+  return Live()->m_log;
+}
 
-void CalendarApi::TimeLogBegin(const std::string& label) { Live()->TimeLogBegin(label); }
-void CalendarApi::TimeLogEnd(const std::string& label) { Live()->TimeLogEnd(label); }
+void CalendarApi::TimeLogBegin(const std::string& label) {
+  Live()->TimeLogBegin(label);
+}
+void CalendarApi::TimeLogEnd(const std::string& label) {
+  Live()->TimeLogEnd(label);
+}
 void CalendarApi::TimeLogEnd() {
   if (Live()->m_timeLogger != nullptr) Live()->m_timeLogger->MarkEnd();
 }
@@ -469,6 +528,8 @@ bool CalendarApi::SanityCheck() const {
   return Live()->m_calendarManager.SanityCheck() && Live()->m_handheldShadow.SanityCheck();
 }
 
-std::string CalendarApi::PathOf(const char* name) const { return Live()->PathOf(name); }
+std::string CalendarApi::PathOf(const char* name) const {
+  return Live()->PathOf(name);
+}
 
 }  // namespace brontel

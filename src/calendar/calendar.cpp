@@ -199,6 +199,8 @@ void Calendar::MergeOnDateBookId(Calendar& other) {
       Event event = CreateNewEvent(descriptor);
       event.SetDateBookId(d);
       event.SetDirty();
+      CalendarEventList& placements = event.GetCalendarEventList();
+      if (placements.GetListCount() > 0) placements[placements.GetListCount() - 1].SetDirty();
     }
   }
   for (int32_t i = 0; i < mine.GetListCount(); ++i) {

@@ -285,15 +285,22 @@ void EventList::DropIndexes() {
 void EventList::Append(const Event& event) {
   int32_t position = GetListCount();
   RecordList::Append(event);
-  if (event.IsNull()) return;
-  // Existing indexes take the new element; one whose id is 0 is not entered
-  // and, when its id is set later, the event's setter drops that index.
-  std::unique_ptr<IdIndex>* indexes[] = {&m_cacheIndex, &m_dateBookIndex, &m_serveIndex,
-                                         &m_fixedIndex, &m_localIndex};
-  Getter getters[] = {CacheIdOf, DateBookIdOf, ServeIdOf, FixedIdOf, LocalIdOf};
-  for (size_t k = 0; k < 5; ++k) {
-    if (*indexes[k] != nullptr) (*indexes[k])->Insert(getters[k](event), position);
-  }
+  // The server-id and fixed-id indexes take the new event; one whose id is 0
+  // drops that index, since its id will be given to it later. The other
+  // indexes are built again by their next find.
+  m_cacheIndex.reset();
+  m_dateBookIndex.reset();
+  m_localIndex.reset();
+  auto enter = [&](std::unique_ptr<IdIndex>& index, uint32_t id) {
+    if (index == nullptr) return;
+    if (id == 0) {
+      index.reset();
+    } else {
+      index->Insert(id, position);
+    }
+  };
+  enter(m_serveIndex, event.IsNull() ? 0 : event.GetServeId());
+  enter(m_fixedIndex, event.IsNull() ? 0 : event.GetFixedId());
 }
 
 bool EventList::Remove(const Event& event) {

@@ -12,6 +12,10 @@ namespace brontel {
 BRONTEL_IMPLEMENT_SERIAL(CalendarManagerHolder, "CalendarManagerHolder");
 
 CalendarManagerHolder::~CalendarManagerHolder() {
+  BreakCycles();
+}
+
+void CalendarManagerHolder::BreakCycles() {
   // Events and their placements count each other: break the cycles before the
   // lists let go, so that everything is freed. Records kept elsewhere lose
   // their placements and see their manager gone.

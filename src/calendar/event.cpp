@@ -48,7 +48,9 @@ void Event::SetLocalId(uint32_t v) {
   }
 }
 
-void Event::SetServeId(uint32_t v) { SetLocalId(v); }
+void Event::SetServeId(uint32_t v) {
+  SetLocalId(v);
+}
 
 void Event::SetFixedId(uint32_t v) {
   EventHolder* h = Live();
@@ -397,12 +399,15 @@ uint32_t Event::ForceFixedId(CalendarCache& cache) {
 int32_t Event::Sync(Event& other, const CalendarManager& reference, bool flag) {
   Event& m = *this;
   Event& o = other;
+  // The reference is this event's as it is now: taking the other copy below
+  // may change this event's cache id.
+  const uint32_t cacheId = m.GetCacheId();
   bool looked = false;
   Event r;
   auto referenceEvent = [&]() -> Event& {
     if (!looked) {
       looked = true;
-      if (!reference.IsNull()) r = reference.FindEventByCacheId(m.GetCacheId(), false);
+      if (!reference.IsNull()) r = reference.FindEventByCacheId(cacheId, false);
     }
     return r;
   };

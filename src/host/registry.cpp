@@ -243,7 +243,9 @@ int32_t CRegistry::GetVersionCount() {
 }
 
 const CVersion& CRegistry::GetVersion(int32_t index) {
-  BRONTEL_REQUIRE(index >= 0 && index < GetVersionCount(), "0 <= index < GetVersionCount()");
+  // Reads the table when this is the first call; a release build skips the check.
+  const int32_t count = GetVersionCount();
+  BRONTEL_REQUIRE(index >= 0 && index < count, "0 <= index < GetVersionCount()");
   return (*m_versions)[static_cast<size_t>(index)];
 }
 

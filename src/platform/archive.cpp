@@ -69,6 +69,13 @@ Archive::~Archive() {
       // A destructor cannot report; callers that care call Flush() themselves.
     }
   }
+  // Objects of a failed read may hold each other in cycles that no owner will
+  // ever break: make them let go of each other first.
+  if (m_failed) {
+    for (LoadEntry& entry : m_loadTable) {
+      if (entry.shared) entry.obj->DropReferences();
+    }
+  }
   for (LoadEntry& entry : m_loadTable) {
     if (entry.shared) entry.obj->ReleaseReference();
   }
@@ -79,6 +86,7 @@ uint64_t Archive::Position() const {
 }
 
 void Archive::Fail(ArchiveStatus status, const std::string& what) const {
+  m_failed = true;
   throw ArchiveError(
       status, Position(),
       Format("%s at offset %llu", what.c_str(), static_cast<unsigned long long>(Position())));
@@ -289,6 +297,7 @@ Serializable* Archive::ReadObject() {
   try {
     obj->Serialize(*this);
   } catch (...) {
+    m_failed = true;
     --m_depth;
     m_schema = outerSchema;
     if (!entry.shared) m_loadTable[entryIndex].obj = nullptr;

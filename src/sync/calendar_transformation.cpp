@@ -94,7 +94,7 @@ Action DecideCacheOnlyCalendar(const Calendar& u, const Calendar& s, const Calen
   return Action::kRemoveFromCache;
 }
 
-// A calendar (fixed id, ordinal) list: one copy's display order.
+// One copy's display order: the fixed ids of its calendars, first shown first.
 using DisplayOrder = std::vector<uint32_t>;
 
 // The fixed ids of the manager's calendars that are not deleted, by ordinal;
@@ -197,83 +197,107 @@ Calendar FindDeletedCalendar(const CalendarManager& main, uint32_t fixedId) {
 
 // ---- Events ----
 
-// Main's deleted event with fixed id (not 0), or null.
-Event FindDeletedEvent(const CalendarManager& main, uint32_t fixedId) {
-  if (fixedId == 0) return Event();
-  const EventList& events = main.GetEventList();
-  for (int32_t i = 0; i < events.GetListCount(); ++i) {
-    const Event& e = events[i];
-    if (!e.IsNull() && e.IsDeleted() && e.GetFixedId() == fixedId) return e;
+// True when event x has a live placement, in a live calendar, that s (the
+// shadow's copy of x) lacks: x was placed somewhere new since the last
+// synchronization, a change of its own even when its data is the same.
+bool GainedPlacement(const Event& x, const Event& s) {
+  const CalendarEventList& links = x.GetCalendarEventList();
+  for (int32_t i = 0; i < links.GetListCount(); ++i) {
+    const CalendarEvent& l = links[i];
+    if (l.IsDeleted()) continue;
+    Calendar calendar = l.GetParentCalendar();
+    if (calendar.IsDeleted()) continue;
+    if (s.FindCalendarEventByCalendarFixedId(calendar.GetFixedId(), false).IsDeleted()) return true;
   }
-  return Event();
+  return false;
 }
 
-// A live event e of main with cache id i that the cache holds no live event for.
+// A live event e of main with cache id i that the cache holds no live event
+// for. "Unchanged" means equal to s and placed nowhere s is not: a placement
+// made here must not vanish with an event the other side dropped.
 //
 //   i     | shadow's event s | e compared with s                   | action
 //   ------+------------------+-------------------------------------+-------------------
 //   0     | -                | -                                   | add to cache (new)
 //   not 0 | none             | -                                   | add to cache
-//   not 0 | equal to e       | -                                   | remove from client
-//   not 0 | differs          | data hash 0                         | conflict
-//   not 0 | differs          | data hash matches its content       | add to cache
-//   not 0 | differs          | data hash does not match            | conflict
+//   not 0 | live             | unchanged                           | remove from client
+//   not 0 | live             | changed, data hash 0                | conflict
+//   not 0 | live             | changed, hash matches its content   | add to cache
+//   not 0 | live             | changed, hash does not match        | conflict
 Action DecideClientOnlyEvent(const Event& e, const Event& s) {
   if (e.GetCacheId() == 0 || s.IsNull()) return Action::kAddToCache;
-  if (s.Equal(e)) return Action::kRemoveFromClient;
+  if (s.Equal(e) && !GainedPlacement(e, s)) return Action::kRemoveFromClient;
   if (e.GetDataHash() == 0) return Action::kConflict;
   return e.HashMatched() ? Action::kAddToCache : Action::kConflict;
 }
 
 // An event u of the cache that no event of main reached. "Not newer" means
-// neither V_cache nor u's own version is newer than V_main.
+// neither V_cache nor u's own version is newer than V_main; "unchanged" means
+// live in the shadow, equal to u, and u placed nowhere the shadow's copy is
+// not (another client's new placement must not vanish with an event this
+// client dropped).
 //
 //   u's data hash         | versions   | shadow's event s (by cache id) | action
 //   ----------------------+------------+--------------------------------+------------------
 //   not 0, matches        | not newer  | -                              | remove from cache
 //   not 0, matches        | newer      | -                              | add to client
-//   not 0, does not match | not newer  | live and equal to u            | remove from cache
+//   not 0, does not match | not newer  | unchanged                      | remove from cache
 //   not 0, does not match | not newer  | otherwise                      | conflict
 //   not 0, does not match | newer      | -                              | add to client
-//   0                     | -          | live and equal to u            | remove from cache
-//   0                     | -          | live and different             | conflict
+//   0                     | -          | unchanged                      | remove from cache
+//   0                     | -          | live and changed               | conflict
 //   0                     | -          | none or deleted                | add to client
 Action DecideCacheOnlyEvent(const Event& u, const Event& s, uint32_t cacheVersion,
                             uint32_t mainVersion) {
   bool notNewer = !Versioning::GreaterThan(cacheVersion, mainVersion) &&
                   !Versioning::GreaterThan(u.GetVersion(), mainVersion);
-  bool shadowEqual = !s.IsDeleted() && s.Equal(u);
+  bool unchanged = !s.IsDeleted() && s.Equal(u) && !GainedPlacement(u, s);
   if (u.GetDataHash() != 0 && u.HashMatched()) {
     return notNewer ? Action::kRemoveFromCache : Action::kAddToClient;
   }
   if (u.GetDataHash() != 0) {
     if (!notNewer) return Action::kAddToClient;
-    return shadowEqual ? Action::kRemoveFromCache : Action::kConflict;
+    return unchanged ? Action::kRemoveFromCache : Action::kConflict;
   }
   if (s.IsDeleted()) return Action::kAddToClient;
-  return shadowEqual ? Action::kRemoveFromCache : Action::kConflict;
+  return unchanged ? Action::kRemoveFromCache : Action::kConflict;
 }
 
 // ---- Calendar-event links ----
 
-// How a live link l of main and its live cache counterpart m are reconciled.
-enum class LinkOutcome { kNewestVersion, kCacheTakesClient, kClientTakesCache, kConflict };
+// What becomes of a live link l of main.
+enum class LinkAction {
+  kAddToCache,
+  kRemoveFromClient,
+  kNewestVersion,
+  kCacheTakesClient,
+  kClientTakesCache,
+  kConflict,
+};
 
-// A live link l of main and its cache counterpart m (r: the shadow's link).
+// A live link l of main, its counterpart m in the cache's event (by cache id,
+// else the cache event's untouched live link to the same calendar) and the
+// shadow's link r.
 //
-//   m                  | r                    | outcome
-//   -------------------+----------------------+---------------------------------------
-//   missing or deleted | missing or deleted   | add to cache (new since last time)
-//   missing or deleted | live                 | remove from client (the cache dropped it)
-//   equal to l         | -                    | both take the newer version
-//   differs from l     | live and equal to m  | m copies l (the client changed it)
-//   differs from l     | live and equal to l  | l copies m (the cache changed it)
-//   differs from l     | otherwise            | conflict: l keeps m as its conflict
-LinkOutcome DecideLinkPair(const CalendarEvent& l, const CalendarEvent& m, const CalendarEvent& r) {
-  if (m.Equal(l)) return LinkOutcome::kNewestVersion;
-  if (!r.IsDeleted() && r.Equal(m)) return LinkOutcome::kCacheTakesClient;
-  if (!r.IsDeleted() && r.Equal(l)) return LinkOutcome::kClientTakesCache;
-  return LinkOutcome::kConflict;
+//   l                 | m                  | r                    | action
+//   ------------------+--------------------+----------------------+------------------------------
+//   made here since   | none               | -                    | add to cache
+//   the last sync     |                    |                      |
+//   known before      | missing or deleted | missing or deleted   | add to cache (new since then)
+//   known before      | missing or deleted | live                 | remove from client (the
+//                     |                    |                      |   cache dropped it)
+//   -                 | equal to l         | -                    | both take the newer version
+//   -                 | differs from l     | live and equal to m  | m copies l (client changed it)
+//   -                 | differs from l     | live and equal to l  | l copies m (cache changed it)
+//   -                 | differs from l     | otherwise            | conflict: l keeps m as conflict
+LinkAction DecideClientLink(bool fresh, const CalendarEvent& l, const CalendarEvent& m,
+                            const CalendarEvent& r) {
+  if (m.IsNull() && fresh) return LinkAction::kAddToCache;
+  if (m.IsDeleted()) return r.IsDeleted() ? LinkAction::kAddToCache : LinkAction::kRemoveFromClient;
+  if (m.Equal(l)) return LinkAction::kNewestVersion;
+  if (!r.IsDeleted() && r.Equal(m)) return LinkAction::kCacheTakesClient;
+  if (!r.IsDeleted() && r.Equal(l)) return LinkAction::kClientTakesCache;
+  return LinkAction::kConflict;
 }
 
 // A link u of the cache's event that no link of main's event reached.
@@ -291,7 +315,7 @@ Action DecideCacheOnlyLink(const CalendarEvent& u, const CalendarEvent& r) {
 struct LinkPair {
   CalendarEvent mine;
   CalendarEvent cache;
-  LinkOutcome outcome;
+  LinkAction action;
 };
 
 // A link to add to the cache: a copy of link joins cacheEvent.
@@ -454,6 +478,8 @@ int32_t CalendarTransformation::synchronizeCalendars() {
   m_cache.ForceFixedIdsCalendars();
   m_main.GetCalendarList().ResolveIdentity(cacheManager.GetCalendarList());
   m_main.GetCalendarList().ResolveIdentity(m_shadow.GetCalendarList());
+  // Marks left by an earlier run on this cache would hide its calendars from
+  // the untouched list.
   cacheManager.GetCalendarList().ClearTouched();
 
   DisplayOrder mainOrder = RecordDisplayOrder(m_main);
@@ -585,12 +611,9 @@ int32_t CalendarTransformation::synchronizeEvents() {
     std::unordered_map<uint32_t, uint32_t> byContent;
     byDateBookId.reserve(buckets);
     byContent.reserve(buckets);
-    for (int32_t i = 0; i < cacheEvents.GetListCount(); ++i) {
-      const Event& e = cacheEvents[i];
-      if (!e.IsNull() && e.GetDateBookId() != 0 && e.GetFixedId() != 0) {
-        byDateBookId.emplace(e.GetDateBookId(), e.GetFixedId());
-      }
-    }
+    // The default calendar's events from before record ids were kept per
+    // event know theirs as their placement's local id; they take it first, so
+    // that they are found by it like every other event.
     const CalendarList& cacheCalendars = cacheManager.GetCalendarList();
     for (int32_t i = 0; i < cacheCalendars.GetListCount(); ++i) {
       const Calendar& calendar = cacheCalendars[i];
@@ -604,6 +627,12 @@ int32_t CalendarTransformation::synchronizeEvents() {
         if (hash != 0 && e.GetFixedId() != 0) byContent.emplace(hash, e.GetFixedId());
       }
       break;  // only the first default calendar
+    }
+    for (int32_t i = 0; i < cacheEvents.GetListCount(); ++i) {
+      const Event& e = cacheEvents[i];
+      if (!e.IsNull() && e.GetDateBookId() != 0 && e.GetFixedId() != 0) {
+        byDateBookId.emplace(e.GetDateBookId(), e.GetFixedId());
+      }
     }
     // Two main events must never end up with one fixed id (a handheld may
     // hold two events of equal content): an id already taken is not given.
@@ -634,6 +663,8 @@ int32_t CalendarTransformation::synchronizeEvents() {
   m_main.GetEventList().ResolveIdentity(cacheEvents);
   m_main.GetEventList().ResolveIdentity(m_shadow.GetEventList());
   rekeyReturnedEvents();
+  // Marks left by an earlier run on this cache would hide its events from the
+  // untouched list.
   cacheEvents.ClearTouched();
 
   // Decide.
@@ -723,16 +754,28 @@ int32_t CalendarTransformation::synchronizeEvents() {
     (void)result1;
   }
   for (Event& e : plan.addToCache) m_cache.AddItem(e).SetSource(source);
+  // An event the handheld deleted is still in main, marked for the conduit;
+  // it takes the copy (keeping its record id) rather than a second event of
+  // its ids. A new event is not on the handheld yet: it has no record id.
+  std::unordered_map<uint32_t, Event> deletedHere;
+  if (!plan.addToClient.empty()) {
+    const EventList& events = m_main.GetEventList();
+    for (int32_t i = 0; i < events.GetListCount(); ++i) {
+      const Event& e = events[i];
+      if (!e.IsNull() && e.IsDeleted() && e.GetFixedId() != 0)
+        deletedHere.emplace(e.GetFixedId(), e);
+    }
+  }
   for (Event& x : plan.addToClient) {
-    // An event the handheld deleted is still in main, marked for the conduit;
-    // it takes the copy (keeping its record id) rather than a second event of
-    // its ids. A new event is not on the handheld yet: it has no record id.
-    Event made = FindDeletedEvent(m_main, x.GetFixedId());
+    Event made;
     uint32_t dateBookId = 0;
-    if (made.IsNull()) {
-      made = m_main.CreateNewEvent(x.GetServeId(), x.GetFixedId());
-    } else {
+    auto deleted = deletedHere.find(x.GetFixedId());
+    if (deleted != deletedHere.end()) {
+      made = deleted->second;
       dateBookId = made.GetDateBookId();
+      deletedHere.erase(deleted);
+    } else {
+      made = m_main.CreateNewEvent(x.GetServeId(), x.GetFixedId());
     }
     made.Copy(x);
     made.SetDateBookId(dateBookId);
@@ -747,7 +790,10 @@ int32_t CalendarTransformation::synchronizeEvents() {
       for (int32_t i = 0; i < parentLinks.GetListCount(); ++i) {
         CalendarEvent link = parentLinks[i];
         Calendar calendar = link.IsNull() ? Calendar() : link.GetParentCalendar();
-        if (calendar.IsNull()) continue;
+        if (calendar.IsNull() ||
+            !made.FindCalendarEventByCalendarFixedId(calendar.GetFixedId(), false).IsNull()) {
+          continue;
+        }
         CalendarEvent placed = made.AddToCalendar(calendar);
         placed.SetVersion(link.GetVersion());
         placed.SetCacheId(kUnassignedCacheId);
@@ -910,26 +956,23 @@ int32_t CalendarTransformation::synchronizeCalendarEvents() {
       if (l.IsDeleted()) continue;
       uint32_t c = l.GetCacheId();
       uint32_t calendarFixedId = ParentCalendarFixedId(l);
-      if (c == 0) {
-        plan.addToCache.push_back({k, l});
-        continue;
-      }
+      bool fresh = c == 0;  // made here since the last synchronization
       if (c == kUnassignedCacheId) {
+        // A placement made along with a repeat exception: new unless the
+        // shadow's parent was already shown in that calendar.
         l.SetCacheId(0);
         c = 0;
-        if (s.IsNull() && !p.IsNull() &&
-            m_shadow.FindCalendarEventByCalendarFixedId(p, calendarFixedId, false).IsDeleted()) {
-          plan.addToCache.push_back({k, l});
-          continue;
-        }
+        fresh = s.IsNull() && !p.IsNull() &&
+                m_shadow.FindCalendarEventByCalendarFixedId(p, calendarFixedId, false).IsDeleted();
       }
-      CalendarEvent m = m_cache.FindCalendarEventByCacheId(k, c, true);
+      CalendarEvent m = c == 0 ? CalendarEvent() : m_cache.FindCalendarEventByCacheId(k, c, true);
       CalendarEvent r = shadowLink(c, calendarFixedId);
       if (m.IsNull()) {
-        // An event placed once per calendar: the cache's live placement in the
-        // same calendar that no other placement reached is this one, re-made
-        // under a new cache id (its event came back into the cache). The
-        // shadow's copy under the id this client knows stays the reference.
+        // An event is placed once per calendar: the cache's live placement in
+        // the same calendar that no other placement reached is this one, made
+        // again under a new cache id (its event came back into the cache) or
+        // at the same time on both sides. The shadow's copy under the id this
+        // client knows stays the reference.
         CalendarEvent same = m_cache.FindCalendarEventByCalendarFixedId(k, calendarFixedId, false);
         if (!same.IsDeleted() && !same.IsTouched()) {
           same.SetTouched(true);
@@ -937,17 +980,21 @@ int32_t CalendarTransformation::synchronizeCalendarEvents() {
           m = same;
         }
       }
-      if (m.IsDeleted()) {
-        if (r.IsDeleted()) {
+      switch (LinkAction action = DecideClientLink(fresh, l, m, r)) {
+        case LinkAction::kAddToCache:
           plan.addToCache.push_back({k, l});
-        } else {
+          break;
+        case LinkAction::kRemoveFromClient:
           plan.removeFromClient.push_back(l);
-        }
-        continue;
+          break;
+        case LinkAction::kConflict:
+          ++plan.conflicts;
+          plan.reconcile.push_back({l, m, action});
+          break;
+        default:
+          plan.reconcile.push_back({l, m, action});
+          break;
       }
-      LinkOutcome outcome = DecideLinkPair(l, m, r);
-      if (outcome == LinkOutcome::kConflict) ++plan.conflicts;
-      plan.reconcile.push_back({l, m, outcome});
     }
 
     CalendarEventList untouched = m_cache.GetUntouchedCalendarEvents(k);
@@ -979,24 +1026,26 @@ int32_t CalendarTransformation::synchronizeCalendarEvents() {
   for (LinkPair& pair : plan.reconcile) {
     CalendarEvent& l = pair.mine;
     CalendarEvent& m = pair.cache;
-    switch (pair.outcome) {
-      case LinkOutcome::kNewestVersion: {
+    switch (pair.action) {
+      case LinkAction::kNewestVersion: {
         uint32_t newest = Versioning::NewestVersion(l.GetVersion(), m.GetVersion());
         l.SetVersion(newest);
         m.SetVersion(newest);
         if (l.GetLocalId() != 0) m.SetLocalId(l.GetLocalId());
         break;
       }
-      case LinkOutcome::kCacheTakesClient:
+      case LinkAction::kCacheTakesClient:
         m.Copy(l);
         break;
-      case LinkOutcome::kClientTakesCache:
+      case LinkAction::kClientTakesCache:
         l.Copy(m);
         if (m_handheld) l.SetDirty();
         break;
-      case LinkOutcome::kConflict:
+      case LinkAction::kConflict:
         l.SetConflict(m);
         if (m_handheld) l.SetDirty();
+        break;
+      default:
         break;
     }
   }

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <map>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,15 +32,6 @@ using testing::AddCalendar;
 using testing::AddEvent;
 using testing::CalendarKind;
 using testing::PlacementOf;
-
-}  // namespace
-
-// Readable statuses in failure messages.
-void PrintTo(ArchiveStatus status, std::ostream* os) {
-  *os << ArchiveStatusName(status);
-}
-
-namespace {
 
 // ---------------------------------------------------------------------------
 // Hand-written archive bytes
@@ -177,15 +167,17 @@ class StoredFormTest : public ::testing::Test {
     EXPECT_EQ(ar.Remaining(), 0u);
     return m;
   }
-  // The status of the ArchiveError that reading bytes ends in, or kOk.
-  static ArchiveStatus ReadFailure(const std::string& bytes) {
+  // The name of the status of the ArchiveError that reading bytes ends in, or
+  // of kOk.
+  static std::string ReadFailure(const std::string& bytes) {
     try {
       Read(bytes);
     } catch (const ArchiveError& e) {
-      return e.status();
+      return Name(e.status());
     }
-    return ArchiveStatus::kOk;
+    return Name(ArchiveStatus::kOk);
   }
+  static std::string Name(ArchiveStatus status) { return ArchiveStatusName(status); }
 };
 
 // One calendar, one event placed in it, with every stored field set to a value
@@ -461,7 +453,7 @@ TEST_F(StoredFormTest, APlacementOfAnEventOutsideTheManagerIsLeftOut) {
   m.GetEventList().Remove(gone);  // still placed in c
 
   std::string bytes = Store(m);
-  ASSERT_EQ(ReadFailure(bytes), ArchiveStatus::kOk);
+  ASSERT_EQ(ReadFailure(bytes), Name(ArchiveStatus::kOk));
   CalendarManager read = Read(bytes);
   ASSERT_EQ(read.GetEventList().GetListCount(), 1);
   EXPECT_EQ(read.GetCalendarList()[0].GetCalendarEventList().GetListCount(), 1);
@@ -477,7 +469,7 @@ TEST_F(StoredFormTest, APlacementInACalendarOutsideTheManagerIsLeftOut) {
   m.GetCalendarList().Remove(gone);
 
   std::string bytes = Store(m);
-  ASSERT_EQ(ReadFailure(bytes), ArchiveStatus::kOk);
+  ASSERT_EQ(ReadFailure(bytes), Name(ArchiveStatus::kOk));
   CalendarManager read = Read(bytes);
   ASSERT_EQ(read.GetEventList()[0].GetCalendarEventList().GetListCount(), 1);
   EXPECT_EQ(read.GetEventList()[0].GetCalendarEventList()[0].GetParentCalendar().GetFixedId(), 2u);
@@ -615,7 +607,8 @@ TEST_F(StoredFormTest, VersionOneReadsTheListsAsObjectRecords) {
 TEST_F(StoredFormTest, EveryTruncationOfTheOldestFormFailsWithoutLeaking) {
   const std::string bytes = OldestFormBytes();
   for (size_t length = 0; length < bytes.size(); ++length) {
-    EXPECT_NE(ReadFailure(bytes.substr(0, length)), ArchiveStatus::kOk) << "length " << length;
+    EXPECT_NE(ReadFailure(bytes.substr(0, length)), Name(ArchiveStatus::kOk))
+        << "length " << length;
   }
   // The leak checker reports any record of a failed read left behind.
 }
@@ -626,7 +619,8 @@ TEST_F(StoredFormTest, EveryTruncationOfTheOldestFormFailsWithoutLeaking) {
 TEST_F(OneOfEachTest, EveryTruncationFailsWithAnArchiveError) {
   const std::string bytes = Expected().str();
   for (size_t length = 0; length < bytes.size(); ++length) {
-    EXPECT_NE(ReadFailure(bytes.substr(0, length)), ArchiveStatus::kOk) << "length " << length;
+    EXPECT_NE(ReadFailure(bytes.substr(0, length)), Name(ArchiveStatus::kOk))
+        << "length " << length;
   }
 }
 
@@ -645,7 +639,7 @@ TEST_P(DamageTest, DamagedFieldIsRefused) {
   Bytes expected = Expected();
   std::string bytes = expected.str();
   bytes[expected.At(d.field) + d.offset] = static_cast<char>(d.value);
-  EXPECT_EQ(ReadFailure(bytes), d.status);
+  EXPECT_EQ(ReadFailure(bytes), Name(d.status));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -715,29 +709,59 @@ TEST_F(OneOfEachTest, AConflictPlacementOutsideItsCalendarNeverOutlivesIt) {
   read = CalendarManager();
 }
 
-// The record of a conflict snapshot event holding one placement that names
-// the snapshot itself as its event.
-std::string ConflictWithPlacementOfItself(const EventDescriptor& descriptor) {
+// Conflict snapshots that name themselves through back-references, put in
+// place of the event's conflict of the one-of-each layout (where the
+// snapshot's record is object 4).
+struct SelfReference {
+  const char* name;
+  std::string (*record)(const EventDescriptor& descriptor);
+};
+
+// The rest of an event holder's body after its placements, with the records
+// (0 for none) that its manager and its conflict refer to.
+Bytes& FinishEventSnapshot(Bytes& b, const EventDescriptor& descriptor, uint16_t manager,
+                           uint16_t conflict) {
   const Ids ids{0, 0, 0, 1, 1};
   const Status status{0, false, false, false, 0};
-  Bytes b;
-  b.NewClass("EventHolder").Int(1);  // class 3, the snapshot is object 4
-  b.NewClass("CalendarEventHolder").Word(4).Flag(false).Byte(0).Byte(0).Null();
-  WriteIds(b, ids);
-  WriteStatus(b, status);
-  b.Null().Flag(false);
   b.Raw(EventDescriptorBytes(descriptor));
   WriteIds(b, ids);
   WriteStatus(b, status);
-  b.Null().Null().Flag(false).Dword(0).Dword(0).Dword(0);
-  return b.str();
+  b.Word(manager).Word(conflict).Flag(false).Dword(0).Dword(0).Dword(0);
+  return b;
 }
 
-TEST_F(OneOfEachTest, AConflictPlacementNamingItsOwnSnapshotIsFreedWithTheManager) {
+// A snapshot holding one placement whose event is the snapshot itself.
+std::string PlacementOfItsOwnSnapshot(const EventDescriptor& descriptor) {
+  Bytes b;
+  b.NewClass("EventHolder").Int(1);
+  b.NewClass("CalendarEventHolder").Word(4).Flag(false).Byte(0).Byte(0).Null();
+  WriteIds(b, Ids{0, 0, 0, 1, 1});
+  WriteStatus(b, Status{0, false, false, false, 0});
+  b.Null().Flag(false);
+  return FinishEventSnapshot(b, descriptor, 0, 0).str();
+}
+
+// A snapshot whose own conflict is the snapshot itself.
+std::string SnapshotConflictingWithItself(const EventDescriptor& descriptor) {
+  Bytes b;
+  b.NewClass("EventHolder").Int(0);
+  return FinishEventSnapshot(b, descriptor, 0, 4).str();
+}
+
+// A snapshot whose manager is the manager being read (object 2).
+std::string SnapshotOfTheManagerBeingRead(const EventDescriptor& descriptor) {
+  Bytes b;
+  b.NewClass("EventHolder").Int(0);
+  return FinishEventSnapshot(b, descriptor, 2, 0).str();
+}
+
+class SelfReferenceTest : public OneOfEachTest,
+                          public ::testing::WithParamInterface<SelfReference> {};
+
+TEST_P(SelfReferenceTest, ASnapshotNamingItselfIsFreedWithTheManager) {
   const Bytes expected = Expected();
   std::string bytes = expected.str();
-  bytes.replace(expected.At("event conflict"), 2,
-                ConflictWithPlacementOfItself(event.GetEventDescriptor()));
+  bytes.replace(expected.At("event conflict"), 2, GetParam().record(event.GetEventDescriptor()));
   CalendarManager read;
   try {
     read = Read(bytes);
@@ -748,6 +772,14 @@ TEST_F(OneOfEachTest, AConflictPlacementNamingItsOwnSnapshotIsFreedWithTheManage
   read = CalendarManager();
   // The leak checker reports the snapshot if the cycle keeps it alive.
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, SelfReferenceTest,
+    ::testing::Values(
+        SelfReference{"placement_of_its_own_snapshot", PlacementOfItsOwnSnapshot},
+        SelfReference{"snapshot_conflicting_with_itself", SnapshotConflictingWithItself},
+        SelfReference{"snapshot_of_the_manager_being_read", SnapshotOfTheManagerBeingRead}),
+    [](const ::testing::TestParamInfo<SelfReference>& p) { return std::string(p.param.name); });
 
 // Two events placed in one calendar: placements 0 and 1 of the calendar.
 class TwoEventsTest : public StoredFormTest {
@@ -774,12 +806,12 @@ class TwoEventsTest : public StoredFormTest {
 TEST_F(TwoEventsTest, TheReferencesAreWhereTheLayoutPutsThem) {
   EXPECT_EQ(bytes.substr(ReferenceOffset(0), 8), Bytes().Int(0).Int(0).str());
   EXPECT_EQ(bytes.substr(ReferenceOffset(1), 8), Bytes().Int(0).Int(1).str());
-  EXPECT_EQ(ReadFailure(bytes), ArchiveStatus::kOk);
+  EXPECT_EQ(ReadFailure(bytes), Name(ArchiveStatus::kOk));
 }
 
 TEST_F(TwoEventsTest, APlacementListedUnderTheWrongEventIsRefused) {
   bytes[ReferenceOffset(0) + 4] = 1;  // event a claims b's placement
-  EXPECT_EQ(ReadFailure(bytes), ArchiveStatus::kBadValue);
+  EXPECT_EQ(ReadFailure(bytes), Name(ArchiveStatus::kBadValue));
 }
 
 TEST_F(TwoEventsTest, APlacementListedTwiceIsRefused) {
@@ -789,7 +821,7 @@ TEST_F(TwoEventsTest, APlacementListedTwiceIsRefused) {
   size_t at = ReferenceOffset(1);
   twice[at - 4] = 2;
   twice.replace(at + 8, 8, Bytes().Int(0).Int(1).str());
-  EXPECT_EQ(ReadFailure(twice), ArchiveStatus::kBadValue);
+  EXPECT_EQ(ReadFailure(twice), Name(ArchiveStatus::kBadValue));
 }
 
 }  // namespace

@@ -70,6 +70,10 @@ void Note(Event event, const std::string& text) {
   event.GetEventDescriptor().SetNote(text);
 }
 
+CalendarEvent Place(Event event, Calendar calendar) {
+  return event.AddToCalendar(calendar);
+}
+
 // The first calendar named name (a live one when there are several), or null.
 Calendar FindCalendar(const CalendarManager& manager, const std::string& name) {
   Calendar found;
@@ -433,6 +437,20 @@ TEST(CalendarTransformationTest, EventOnlyOneSideHoldsIsDecidedByTheShadow) {
     EXPECT_EQ(world.RunSync(other), 0);
     DeleteEvent(side, "Lunch");
   };
+  // Removing an event's last placement drops the event from the cache.
+  auto unplacedElsewherePlacedAnewHere = [](World& world, Side& side) {
+    Side& other = world.Other(side);
+    ASSERT_TRUE(FindPlacement(other.main, "Call", "Work").Remove());
+    EXPECT_EQ(world.RunSync(other), 0);
+    ASSERT_TRUE(FindEvent(world.Cache(), "Call").IsNull());
+    Place(FindEvent(side.main, "Call"), FindCalendar(side.main, "Home"));
+  };
+  auto placedAnewElsewhereDeletedHere = [](World& world, Side& side) {
+    Side& other = world.Other(side);
+    Place(FindEvent(other.main, "Call"), FindCalendar(other.main, "Home"));
+    EXPECT_EQ(world.RunSync(other), 0);
+    DeleteEvent(side, "Call");
+  };
   auto changedOnBothSides = [](World& world, Side& side) {
     Side& other = world.Other(side);
     Note(FindEvent(other.main, "Lunch"), "bring cake");
@@ -457,6 +475,15 @@ TEST(CalendarTransformationTest, EventOnlyOneSideHoldsIsDecidedByTheShadow) {
            "deleted vs live", "live"},
           {"changed elsewhere, deleted here", true, changedElsewhereDeletedHere, 1,
            "deleted+dirty vs live", "live"},
+          // A new placement is a change: the event is not dropped unasked.
+          {"unplaced elsewhere, placed anew here", false, unplacedElsewherePlacedAnewHere, 1,
+           "live vs deleted", "absent", "Call"},
+          {"unplaced elsewhere, placed anew here", true, unplacedElsewherePlacedAnewHere, 1,
+           "live vs deleted", "absent", "Call"},
+          {"placed anew elsewhere, deleted here", false, placedAnewElsewhereDeletedHere, 1,
+           "deleted vs live", "live", "Call"},
+          {"placed anew elsewhere, deleted here", true, placedAnewElsewhereDeletedHere, 1,
+           "deleted+dirty vs live", "live", "Call"},
           {"changed on both sides", false, changedOnBothSides, 1, "live vs live", "live"},
           {"changed on both sides", true, changedOnBothSides, 1, "live vs live", "live"},
       },
@@ -478,6 +505,60 @@ TEST(CalendarTransformationTest, EventDeletedHereButChangedInTheCacheKeepsTheCac
   EXPECT_EQ(world.RunSync(world.desktop), 0);
   EXPECT_EQ(lunch.GetEventDescriptor().GetNote(), "bring cake");
   EXPECT_EQ(PlacementsIn(world.Cache()), (Names{"Call@Work", "Lunch@Home", "Lunch@Work"}));
+}
+
+// The handheld marks both placements of Lunch deleted and synchronizes: the
+// cache drops Lunch, but the handheld keeps it (placed nowhere) once the
+// conduit wrote the deletions. Later it places Lunch in Work again, and the
+// cache takes it back under a new cache id.
+void HandheldBringsLunchBack(World& world) {
+  for (const char* calendar : {"Work", "Home"}) {
+    CalendarEvent link = FindPlacement(world.handheld.main, "Lunch", calendar);
+    link.SetDeleted();
+    link.SetDirty();
+  }
+  EXPECT_EQ(world.RunSync(world.handheld), 0);
+  ASSERT_TRUE(FindEvent(world.Cache(), "Lunch").IsNull());
+  Event lunch = FindEvent(world.handheld.main, "Lunch");
+  ASSERT_EQ(StateOf(lunch, false), "live");
+  lunch.GetCalendarEventList().EmptyList();
+  Place(lunch, FindCalendar(world.handheld.main, "Work"));
+}
+
+TEST(CalendarTransformationTest, EventTheCacheTookBackUnderANewIdIsStillTheSameEvent) {
+  World world = SyncedWorld();
+  Event mine = FindEvent(world.desktop.main, "Lunch");
+  uint32_t oldCacheId = mine.GetCacheId();
+  HandheldBringsLunchBack(world);
+  EXPECT_EQ(world.RunSync(world.handheld), 0);
+  ASSERT_NE(FindEvent(world.Cache(), "Lunch").GetCacheId(), oldCacheId);
+
+  Note(mine, "bring cake");  // the desktop changed it meanwhile
+  EXPECT_EQ(world.RunSync(world.desktop), 0);
+  EXPECT_TRUE(world.desktop.main.IsCoherent());
+  EXPECT_EQ(EventsIn(world.desktop.main), (Names{"Call", "Lunch"}));
+  EXPECT_EQ(mine.GetCacheId(), FindEvent(world.Cache(), "Lunch").GetCacheId());
+  EXPECT_EQ(FindEvent(world.Cache(), "Lunch").GetEventDescriptor().GetNote(), "bring cake");
+  // The handheld removed Lunch from Home; the desktop follows.
+  EXPECT_EQ(PlacementsIn(world.desktop.main), (Names{"Call@Work", "Lunch@Work"}));
+  EXPECT_EQ(PlacementsIn(world.Cache()), (Names{"Call@Work", "Lunch@Work"}));
+}
+
+TEST(CalendarTransformationTest, PlacementTheCacheMadeAgainUnderANewIdIsNotDoubled) {
+  World world = SyncedWorld();
+  HandheldBringsLunchBack(world);
+  // The desktop changed Lunch while the cache had dropped it, and kept it.
+  Event mine = FindEvent(world.desktop.main, "Lunch");
+  Note(mine, "bring cake");
+  ASSERT_EQ(world.RunSync(world.desktop), 1);
+  ASSERT_EQ(StateOf(mine, false), "live vs deleted");
+  mine.RejectConflict();
+  EXPECT_EQ(world.RunSync(world.handheld), 0);  // Lunch back in the cache, in Work
+
+  EXPECT_EQ(world.RunSync(world.desktop), 1);  // two versions of Lunch, no reference
+  EXPECT_TRUE(world.desktop.main.IsCoherent());
+  EXPECT_EQ(PlacementsIn(world.Cache()), (Names{"Call@Work", "Lunch@Home", "Lunch@Work"}));
+  EXPECT_EQ(PlacementsIn(world.desktop.main), (Names{"Call@Work", "Lunch@Home", "Lunch@Work"}));
 }
 
 TEST(CalendarTransformationTest, ResolvedConflictsReachTheCacheOnTheNextSync) {
@@ -790,8 +871,9 @@ TEST(CalendarTransformationTest, FirstHandheldSyncGivesEarlierHandheldRecordsToT
 }
 
 // A cache that knows Lunch by handheld record id 0x51 and Call as the link
-// with local id 0x52 in its default calendar; a fresh handheld then shows
-// those events under those record ids, without fixed ids of its own.
+// with local id 0x52 in its default calendar, both unchanged since a server
+// synchronization (their data hashes match); a fresh handheld then shows
+// events under record ids, without fixed ids of its own.
 struct FirstTimeWorld {
   World world;
   Calendar personal;  // the handheld's default calendar
@@ -803,30 +885,41 @@ struct FirstTimeWorld {
     AddEvent(desktop, "Lunch", {unfiled});
     AddEvent(desktop, "Call", {unfiled});
     EXPECT_EQ(world.RunSync(world.desktop), 0);
+    for (const char* name : {"Lunch", "Call"}) {
+      Event cached = FindEvent(world.Cache(), name);
+      cached.SetDataHash(cached.GetEventDescriptor().CalculateHash());
+    }
     FindEvent(world.Cache(), "Lunch").SetDateBookId(0x51);
     FindPlacement(world.Cache(), "Call", "Personal").SetLocalId(0x52);
 
     personal = AddCalendar(world.handheld.main, "Personal", 0x1);
     personal.SetDefaultCalendar(true);
   }
-  Event HandheldEvent(const std::string& name, uint32_t dateBookId) {
+  Event HandheldEvent(const std::string& name, uint32_t dateBookId, const std::string& note) {
     Event e = AddEvent(world.handheld.main, name, {personal});
     e.SetDateBookId(dateBookId);
+    Note(e, note);
     return e;
   }
 };
 
 TEST(CalendarTransformationTest, FirstHandheldSyncMatchesEventsByRecordIdThenByContent) {
   FirstTimeWorld t;
-  Event lunch = t.HandheldEvent("Lunch", 0x51);  // known by its record id
-  Event call = t.HandheldEvent("Call", 0x52);    // the default calendar's link id
-  Event copy = t.HandheldEvent("Lunch", 0x77);   // same content as Lunch, new id
-  Event nap = t.HandheldEvent("Nap", 0x78);      // new
+  CalendarManager cache = t.world.Cache();
+  Event cachedLunch = FindEvent(cache, "Lunch");
+  Event cachedCall = FindEvent(cache, "Call");
+  // Changed on the handheld: only their record ids can tell who they are.
+  Event lunch = t.HandheldEvent("Lunch", 0x51, "bring cake");
+  Event call = t.HandheldEvent("Call", 0x52, "call back");
+  // The content of the cache's Lunch under a new record id, and a new event.
+  Event copy = t.HandheldEvent("Lunch", 0x77, "");
+  Event nap = t.HandheldEvent("Nap", 0x78, "");
 
   EXPECT_EQ(t.world.RunSync(t.world.handheld, true), 0);
-  CalendarManager cache = t.world.Cache();
-  EXPECT_EQ(lunch.GetFixedId(), FindEvent(cache, "Lunch").GetFixedId());
-  EXPECT_EQ(call.GetFixedId(), FindEvent(cache, "Call").GetFixedId());
+  EXPECT_EQ(lunch.GetFixedId(), cachedLunch.GetFixedId());
+  EXPECT_EQ(call.GetFixedId(), cachedCall.GetFixedId());
+  EXPECT_EQ(cachedLunch.GetEventDescriptor().GetNote(), "bring cake");
+  EXPECT_EQ(cachedCall.GetEventDescriptor().GetNote(), "call back");
   // The content match is spent on the record id match: two handheld events
   // never take one cache event's id, so the copy enters the cache as new.
   EXPECT_NE(copy.GetFixedId(), lunch.GetFixedId());
@@ -838,12 +931,13 @@ TEST(CalendarTransformationTest, FirstHandheldSyncMatchesEventsByRecordIdThenByC
 
 TEST(CalendarTransformationTest, FirstHandheldSyncMatchesByContentWhenTheRecordIdIsNew) {
   FirstTimeWorld t;
-  Event lunch = t.HandheldEvent("Lunch", 0x99);
+  Event cachedLunch = FindEvent(t.world.Cache(), "Lunch");
+  Event lunch = t.HandheldEvent("Lunch", 0x99, "");
   EXPECT_EQ(t.world.RunSync(t.world.handheld, true), 0);
-  EXPECT_EQ(lunch.GetFixedId(), FindEvent(t.world.Cache(), "Lunch").GetFixedId());
-  EXPECT_EQ(EventsIn(t.world.Cache()), (Names{"Call", "Lunch"}));
+  EXPECT_EQ(lunch.GetFixedId(), cachedLunch.GetFixedId());
+  EXPECT_TRUE(FindEvent(t.world.Cache(), "Lunch").IsSameHolder(cachedLunch));
   // The cache learns the handheld's record id from the merge.
-  EXPECT_EQ(FindEvent(t.world.Cache(), "Lunch").GetDateBookId(), 0x99u);
+  EXPECT_EQ(cachedLunch.GetDateBookId(), 0x99u);
 }
 
 TEST(CalendarTransformationTest, HandheldRecordIdsLinkOrSeparateEventsBeforeTheMerge) {
@@ -865,8 +959,9 @@ TEST(CalendarTransformationTest, HandheldRecordIdsLinkOrSeparateEventsBeforeTheM
     mine.SetFixedId(0);
     mine.SetCacheId(0);
     Note(mine, "bring cake");
-    EXPECT_EQ(w.RunSync(w.handheld), 0);
     Event cached = FindEvent(w.Cache(), "Lunch");
+    EXPECT_EQ(w.RunSync(w.handheld), 0);
+    EXPECT_TRUE(FindEvent(w.Cache(), "Lunch").IsSameHolder(cached));
     EXPECT_EQ(mine.GetFixedId(), cached.GetFixedId());
     EXPECT_TRUE(mine.HasDirtyFixedId());
     EXPECT_EQ(cached.GetEventDescriptor().GetNote(), "bring cake");

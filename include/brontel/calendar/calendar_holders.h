@@ -25,6 +25,7 @@ class CalendarHolder : public Holder, public BackReferenceTarget {
  public:
   explicit CalendarHolder(int32_t links = 0) : m_calendarEvents(links) {}
   void Serialize(Archive& ar) override;
+  void DropReferences() override;
 
   bool m_held = false;
   Calendar m_conflict;
@@ -45,6 +46,7 @@ class EventHolder : public Holder {
   explicit EventHolder(int32_t links = 0) : m_calendarEvents(links) {}
   ~EventHolder() override;
   void Serialize(Archive& ar) override;
+  void DropReferences() override;
 
   bool m_held = false;
   Event m_conflict;
@@ -66,6 +68,7 @@ class CalendarEventHolder : public Holder {
  public:
   ~CalendarEventHolder() override = default;
   void Serialize(Archive& ar) override;
+  void DropReferences() override;
 
   bool m_held = false;
   CalendarEvent m_conflict;
@@ -84,6 +87,9 @@ class CalendarManagerHolder : public Holder, public BackReferenceTarget {
  public:
   ~CalendarManagerHolder() override;
   void Serialize(Archive& ar) override;
+  void DropReferences() override;
+  // Lets every event and calendar drop its placements, which count each other.
+  void BreakCycles();
 
   int32_t m_level = 2;
   bool m_serverManager = false;

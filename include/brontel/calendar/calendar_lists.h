@@ -5,11 +5,12 @@
 // find an event in constant time; CalendarEventList the placements of one event
 // or one calendar, with its first element stored inside the list.
 //
-// EventList indexes are built by the first find of their kind and kept up to
-// date by appends; an event's id setters drop the index of that id, and any
-// removal drops them all. Every index hit is checked against the element, so an
-// id changed without its setter can never make a find return the wrong event
-// (such an id may be missed until the index is rebuilt).
+// EventList indexes are built by the first find of their kind. Appends enter
+// the new event into the server-id and fixed-id indexes (or drop them when its
+// id is 0) and drop the others; an event's id setters drop the index of that
+// id, and any removal drops them all. Every index hit is checked against the
+// element, so an id changed without its setter can never make a find return the
+// wrong event (such an id may be missed until the index is rebuilt).
 #pragma once
 
 #include <cstdint>

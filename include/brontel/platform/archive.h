@@ -171,6 +171,7 @@ class Archive {
   std::vector<LoadEntry> m_loadTable;
   uint32_t m_schema = kNoSchema;
   int m_depth = 0;
+  mutable bool m_failed = false;
 };
 
 // Reads an object record and requires an object of class T (or null).

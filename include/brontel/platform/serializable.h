@@ -39,6 +39,10 @@ class Serializable {
   virtual void AddReference() {}
   // Drops one reference; a single-owner object is deleted.
   virtual void ReleaseReference() { delete this; }
+  // Lets go of every reference the object holds to other objects. Called on
+  // each shared object of a read that failed, whose objects may refer to each
+  // other in cycles that nothing else would break.
+  virtual void DropReferences() {}
 };
 
 // Process-wide map from class name to ClassInfo.

@@ -1,13 +1,10 @@
-// CalendarTransformation: merges one client's calendar copy (the desktop's or
-// the handheld's) with the shared calendar cache.
-//
-// It works on three managers: the cache, main (the client's records) and the
-// shadow (the cache as it stood after the last synchronization with this
-// client). Records both sides hold are reconciled by their own three-way Sync;
-// a record only one side holds is new there or was deleted on the other, as the
-// shadow and the data hash decide, and otherwise becomes a conflict. SyncClient
-// changes cache and main in place, leaves a clone of the cache as the new shadow
-// and returns the number of conflicts it created.
+// CalendarTransformation: merges one client's calendars and events (main: the
+// desktop's or the handheld's copy) with the shared calendar cache, using the
+// shadow (the cache as of this client's last synchronization) to tell records
+// new on one side from records deleted on the other. Records both sides hold
+// are reconciled by their own three-way Sync, and where neither side's story is
+// clear a record becomes a conflict. SyncClient changes cache and main in place,
+// leaves a clone of the cache as the new shadow and returns the conflicts made.
 #pragma once
 
 #include <cstdint>

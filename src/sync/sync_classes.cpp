@@ -1,0 +1,19 @@
+#include "brontel/sync/sync_classes.h"
+
+#include <mutex>
+
+#include "brontel/calendar/calendar_classes.h"
+#include "brontel/core/log_node.h"
+#include "brontel/sync/calendar_transformation.h"
+
+namespace brontel {
+
+void RegisterSyncClasses() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    RegisterCalendarClasses();
+    ClassRegistry::Register(LogNodeOf<CalendarTransformation>::kClassInfo);
+  });
+}
+
+}  // namespace brontel
