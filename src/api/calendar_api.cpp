@@ -58,6 +58,10 @@ class CalendarApiHolder : public Holder {
   CalendarManager m_calendarManager = CalendarManager::CreateEmpty();
   CalendarManager m_handheldShadow = CalendarManager::CreateEmpty();
   bool m_handheldShadowLoaded = false;
+  // The desktop's reference: the cache as the last desktop pass of this object
+  // left it. Kept apart from the handheld shadow, so that an object that syncs
+  // the desktop and then the handheld never takes the one for the other.
+  CalendarManager m_desktopShadow = CalendarManager::CreateEmpty();
   LogList m_log;
   bool m_echoCheck = false;
   int32_t m_loggingMask = 0;
@@ -284,12 +288,12 @@ static br_error RunClientSync(CalendarApiHolder* h, const ClientSync& how) {
   CalendarManager shadow;
   if (how.firstTime) {
     shadow = CalendarManager::CreateEmpty();
-  } else {
-    if (how.handheld) {
-      result = h->readShadowHandheld();
-      if (result != ERR_NONE) return finish(result);
-    }
+  } else if (how.handheld) {
+    result = h->readShadowHandheld();
+    if (result != ERR_NONE) return finish(result);
     shadow = h->m_handheldShadow.Clone();
+  } else {
+    shadow = h->m_desktopShadow.Clone();
   }
   const uint32_t firstNewId = cache.GetSequence();
 
@@ -318,9 +322,13 @@ static br_error RunClientSync(CalendarApiHolder* h, const ClientSync& how) {
     ForgetIds(h->m_calendarManager, firstNewId, merged.GetSequence());
     return finish(written);
   }
+  if (!how.handheld) {
+    h->m_desktopShadow = engine.GetShadow();
+    return finish(result);
+  }
   if (how.firstTime) h->m_handheldShadowLoaded = true;
   h->m_handheldShadow = engine.GetShadow();
-  if (how.handheld) {
+  {
     written = h->writeShadowHandheld();
     if (written != ERR_NONE) return finish(written);
   }
@@ -519,6 +527,7 @@ CalendarApi CalendarApi::Clone() const {
   c->m_revision = h->m_revision;
   c->m_calendarManager = h->m_calendarManager.Clone();
   c->m_handheldShadow = h->m_handheldShadow.Clone();
+  c->m_desktopShadow = h->m_desktopShadow.Clone();
   c->m_conflicts = h->m_conflicts;
   c->m_errorMessage = h->m_errorMessage;
   return copy;
