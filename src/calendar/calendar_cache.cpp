@@ -132,28 +132,38 @@ CalendarEvent CalendarCache::FindCalendarEventByLocalId(const Calendar& calendar
                                                         uint32_t id) const {
   return Live()->m_manager.FindCalendarEventByLocalId(calendar, id);
 }
-CalendarEvent CalendarCache::FindCalendarEventByEventCacheId(const Calendar& calendar,
-                                                             uint32_t id, bool touch) const {
+CalendarEvent CalendarCache::FindCalendarEventByEventCacheId(const Calendar& calendar, uint32_t id,
+                                                             bool touch) const {
   return Live()->m_manager.FindCalendarEventByEventCacheId(calendar, id, touch);
 }
 
-bool CalendarCache::ForceFixedIds() { return Live()->m_manager.ForceFixedIds(*this); }
+bool CalendarCache::ForceFixedIds() {
+  return Live()->m_manager.ForceFixedIds(*this);
+}
 bool CalendarCache::ForceFixedIdsCalendars() {
   return Live()->m_manager.ForceFixedIdsCalendars(*this);
 }
-bool CalendarCache::ForceFixedIdsEvents() { return Live()->m_manager.ForceFixedIdsEvents(*this); }
+bool CalendarCache::ForceFixedIdsEvents() {
+  return Live()->m_manager.ForceFixedIdsEvents(*this);
+}
 bool CalendarCache::ForceFixedIdsCalendarEvents() {
   return Live()->m_manager.ForceFixedIdsCalendarEvents(*this);
 }
-CalendarList CalendarCache::GetUntouched() const { return Live()->m_manager.GetUntouched(); }
+CalendarList CalendarCache::GetUntouched() const {
+  return Live()->m_manager.GetUntouched();
+}
 EventList CalendarCache::GetUntouchedEvents() const {
   return Live()->m_manager.GetUntouchedEvents();
 }
 CalendarEventList CalendarCache::GetUntouchedCalendarEvents(const Event& event) const {
   return Live()->m_manager.GetUntouchedCalendarEvents(event);
 }
-void CalendarCache::RemoveEmptyEvents() { Live()->m_manager.RemoveEmptyEvents(true); }
-bool CalendarCache::SanityCheck() const { return Live()->m_manager.SanityCheck(); }
+void CalendarCache::RemoveEmptyEvents() {
+  Live()->m_manager.RemoveEmptyEvents(true);
+}
+bool CalendarCache::SanityCheck() const {
+  return Live()->m_manager.SanityCheck();
+}
 
 CalendarCache CalendarCache::Clone() const {
   CalendarCache copy;

@@ -376,46 +376,87 @@ CalendarManager CalendarManager::SharedClone() const {
 }
 
 bool CalendarManager::Verify(CalendarManager& other) {
-  EventList theirEvents = other.GetEventList();
-  std::vector<Event> sameEvents;
+  // First decide, without changing any list, which placements, events and
+  // calendars the two managers hold equally; then take them all out in one pass
+  // over each list, so that the comparison costs time in proportion to the
+  // data.
+  std::unordered_set<const void*> sameLinks;
+  std::unordered_set<const void*> sameEvents;
+  const EventList& theirEvents = other.GetEventList();
   for (int32_t i = 0; i < theirEvents.GetListCount(); ++i) {
-    Event o = theirEvents[i];
+    const Event& o = theirEvents[i];
     if (o.IsNull()) continue;
     Event m = FindEventByFixedId(o.GetFixedId(), false);
-    if (m.IsNull()) continue;
-    CalendarEventList theirLinks = o.GetCalendarEventList();
-    std::vector<CalendarEvent> sameLinks;
+    if (m.IsNull() || sameEvents.count(m.m_holder) != 0) continue;
+    const CalendarEventList& theirLinks = o.GetCalendarEventList();
+    const CalendarEventList& myLinks = m.GetCalendarEventList();
+    int32_t matched = 0;
     for (int32_t j = 0; j < theirLinks.GetListCount(); ++j) {
-      CalendarEvent ol = theirLinks[j];
-      CalendarEvent ml = FindCalendarEventByFixedId(m, ol.GetFixedId(), false);
-      if (!ml.IsNull() && ol.Equal(ml)) {
-        sameLinks.push_back(ol);
-        ml.Remove();
+      const CalendarEvent& ol = theirLinks[j];
+      if (ol.IsNull()) continue;
+      // The first placement with that fixed id that is not matched yet.
+      for (int32_t k = 0; k < myLinks.GetListCount(); ++k) {
+        const CalendarEvent& ml = myLinks[k];
+        if (ml.IsNull() || ml.GetFixedId() != ol.GetFixedId() || ol.GetFixedId() == 0 ||
+            sameLinks.count(ml.m_holder) != 0) {
+          continue;
+        }
+        if (ol.Equal(ml)) {
+          sameLinks.insert(ml.m_holder);
+          sameLinks.insert(ol.m_holder);
+          ++matched;
+        }
+        break;
       }
     }
-    for (CalendarEvent& ol : sameLinks) ol.Remove();
-    if (o.GetCalendarEventList().GetListCount() == 0 &&
-        m.GetCalendarEventList().GetListCount() == 0 && o.Equal(m)) {
-      sameEvents.push_back(o);
-      m.Remove(true);
+    if (matched == theirLinks.GetListCount() && matched == myLinks.GetListCount() && o.Equal(m)) {
+      sameEvents.insert(o.m_holder);
+      sameEvents.insert(m.m_holder);
     }
   }
-  for (Event& o : sameEvents) o.Remove(true);
 
-  CalendarList theirCalendars = other.GetCalendarList();
-  std::vector<Calendar> sameCalendars;
+  auto isSameLink = [&](const CalendarEvent& l) { return sameLinks.count(l.m_holder) != 0; };
+  auto dropLinks = [&](CalendarEventList& links) {
+    if (links.RemoveIf(isSameLink)) links.SetFastSearch(false);
+  };
+  std::vector<CalendarEvent> detached;
+  for (CalendarManager* side : {this, &other}) {
+    CalendarManagerHolder* h = side->Live();
+    for (int32_t i = 0; i < h->m_events.GetListCount(); ++i) {
+      if (h->m_events[i].IsNull()) continue;
+      CalendarEventList& links = h->m_events[i].GetCalendarEventList();
+      for (int32_t j = 0; j < links.GetListCount(); ++j) {
+        if (isSameLink(links[j])) detached.push_back(links[j]);
+      }
+      dropLinks(links);
+    }
+    for (int32_t i = 0; i < h->m_calendars.GetListCount(); ++i) {
+      if (!h->m_calendars[i].IsNull()) dropLinks(h->m_calendars[i].GetCalendarEventList());
+    }
+    if (h->m_events.RemoveIf([&](const Event& e) { return sameEvents.count(e.m_holder) != 0; })) {
+      h->m_events.DropIndexes();
+    }
+  }
+  for (CalendarEvent& link : detached) link.nullify();
+
+  std::unordered_set<const void*> sameCalendars;
+  const CalendarList& theirCalendars = other.GetCalendarList();
   for (int32_t i = 0; i < theirCalendars.GetListCount(); ++i) {
-    Calendar c = theirCalendars[i];
+    const Calendar& c = theirCalendars[i];
     if (c.IsNull()) continue;
     Calendar mine = FindByFixedId(c.GetFixedId(), false);
-    if (mine.IsNull() || c.GetCalendarEventList().GetListCount() != 0 ||
+    if (mine.IsNull() || sameCalendars.count(mine.m_holder) != 0 ||
+        c.GetCalendarEventList().GetListCount() != 0 ||
         mine.GetCalendarEventList().GetListCount() != 0 || !c.Equal(mine, false)) {
       continue;
     }
-    sameCalendars.push_back(c);
-    mine.Remove();
+    sameCalendars.insert(c.m_holder);
+    sameCalendars.insert(mine.m_holder);
   }
-  for (Calendar& c : sameCalendars) c.Remove();
+  for (CalendarManager* side : {this, &other}) {
+    side->Live()->m_calendars.RemoveIf(
+        [&](const Calendar& c) { return sameCalendars.count(c.m_holder) != 0; });
+  }
 
   return GetCalendarList().GetListCount() == 0 && GetEventList().GetListCount() == 0 &&
          other.GetCalendarList().GetListCount() == 0 && other.GetEventList().GetListCount() == 0;

@@ -257,13 +257,25 @@ class CalendarStoredForm::ManagerWriter {
       }
     }
     for (int32_t i = 0; i < m_h.m_calendars.GetListCount(); ++i) {
+      CalendarEventList& links = m_h.m_calendars[i].GetCalendarEventList();
+      for (int32_t j = 0; j < links.GetListCount(); ++j) {
+        if (!links[j].IsNull()) links[j].setCloneIndex(-1);
+      }
+    }
+    for (int32_t i = 0; i < m_h.m_calendars.GetListCount(); ++i) {
       Calendar& calendar = m_h.m_calendars[i];
       calendar.setCloneIndex(i);
       CalendarEventList& links = calendar.GetCalendarEventList();
       int32_t stored = 0;
       for (int32_t j = 0; j < links.GetListCount(); ++j) {
-        if (links[j].IsNull()) continue;
-        links[j].setCloneIndex(EventIsHere(links[j]) ? stored++ : -1);
+        // Stored under this calendar: its own placements of events of this
+        // manager, each once.
+        CalendarEvent& link = links[j];
+        if (link.IsNull() || link.getCloneIndex() != -1 || !EventIsHere(link) ||
+            !link.GetParentCalendar().IsSameHolder(calendar)) {
+          continue;
+        }
+        link.setCloneIndex(stored++);
       }
     }
   }
@@ -327,7 +339,11 @@ class CalendarStoredForm::ManagerWriter {
     std::vector<CalendarEvent> stored;
     for (int32_t i = 0; i < h->m_calendarEvents.GetListCount(); ++i) {
       const CalendarEvent& link = h->m_calendarEvents[i];
-      if (!link.IsNull() && EventIsHere(link)) stored.push_back(link);
+      // Exactly the placements numbered for this calendar, in their order.
+      if (!link.IsNull() && link.getCloneIndex() == static_cast<int32_t>(stored.size()) &&
+          link.GetParentCalendar().IsSameHolder(c)) {
+        stored.push_back(link);
+      }
     }
     m_ar.WriteInt(static_cast<int32_t>(stored.size()));
     for (CalendarEvent& link : stored) {

@@ -476,6 +476,27 @@ TEST_F(StoredFormTest, APlacementInACalendarOutsideTheManagerIsLeftOut) {
   EXPECT_TRUE(read.SanityCheck());
 }
 
+TEST_F(StoredFormTest, APlacementListedByASecondCalendarIsNamedUnderItsParent) {
+  // An oldest-form file can list one placement in two calendars; so can a
+  // list changed directly. The placement belongs to its parent calendar.
+  CalendarManager m = CalendarManager::CreateEmpty();
+  Calendar home = AddCalendar(m, "home", CalendarKind::Local(), 1);
+  Calendar work = AddCalendar(m, "work", CalendarKind::Local(), 2);
+  Event first = AddEvent(m, "first", {home}, 3);
+  AddEvent(m, "second", {home}, 4);
+  AddEvent(m, "third", {work}, 5);
+  work.GetCalendarEventList().Append(PlacementOf(first, home));
+
+  std::string bytes = Store(m);
+  ASSERT_EQ(ReadFailure(bytes), Name(ArchiveStatus::kOk));
+  CalendarManager read = Read(bytes);
+  EXPECT_EQ(testing::CalendarNamesOf(read.FindEventByFixedId(3, false)),
+            (std::vector<std::string>{"home"}));
+  EXPECT_EQ(testing::CalendarNamesOf(read.FindEventByFixedId(4, false)),
+            (std::vector<std::string>{"home"}));
+  EXPECT_EQ(Store(read), Store(Read(Store(read))));
+}
+
 // ---------------------------------------------------------------------------
 // Older versions
 

@@ -1022,6 +1022,50 @@ TEST(CalendarTransformationTest, DesktopAndHandheldDifferWhereTheConduitNeedsIt)
   }
 }
 
+// A cache whose sequence is 0x40000005, as SetRandomCacheIndex may start it:
+// the sequence word of a stored empty cache rewritten.
+CalendarCache CacheStartingAt(uint32_t sequence) {
+  RegisterCalendarClasses();
+  StringSink sink;
+  {
+    Archive ar(sink);
+    CalendarCache().SerializeQuick(ar, Archive::kNoSchema);
+  }
+  std::string bytes = sink.contents();
+  // WORD 0xFFFF, WORD schema, WORD name length, the class name, then the
+  // sequence.
+  size_t at = 6 + std::string("CalendarCacheHolder").size();
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(sequence >> (8 * i));
+  Archive in(bytes);
+  CalendarCache cache;
+  cache.SerializeQuick(in, Archive::kNoSchema);
+  return cache;
+}
+
+// Cache ids drawn after SetRandomCacheIndex always have bit 30 set, so a
+// provisional fixed id made from one (id | 0x80000000) carries bits 31 and 30,
+// the marks of a fixed id made from a handheld record id (id | 0xC0000000):
+// a desktop event that drew cache id 0x40000007 and handheld record 7 get one
+// fixed id and are merged. Disabled until the id scheme keeps the two apart.
+TEST(CalendarTransformationTest, DISABLED_ProvisionalFixedIdsNeverLookLikeHandheldOnes) {
+  World world;
+  world.cache = CacheStartingAt(0x40000005);
+  ASSERT_EQ(world.cache.GetSequence(), 0x40000005u);
+  Calendar work = AddCalendar(world.desktop.main, "Work");
+  AddEvent(world.desktop.main, "Lunch", {work});
+  EXPECT_EQ(world.RunSync(world.desktop), 0);
+  EXPECT_EQ(world.RunSync(world.handheld), 0);
+  world.handheld.main.SetClean();
+  uint32_t lunchFixedId = FindEvent(world.Cache(), "Lunch").GetFixedId();
+  ASSERT_EQ(lunchFixedId, 0x40000007u | 0x80000000u);
+  Event nap = AddEvent(world.handheld.main, "Nap", {FindCalendar(world.handheld.main, "Work")});
+  nap.SetDateBookId(7);
+
+  EXPECT_EQ(world.RunSync(world.handheld), 0);
+  EXPECT_NE(nap.GetFixedId(), lunchFixedId);
+  EXPECT_EQ(EventsIn(world.Cache()), (Names{"Lunch", "Nap"}));
+}
+
 TEST(CalendarTransformationTest, DefaultCalendarsOfBothSidesAreOneCalendar) {
   World world;
   Calendar mine = AddCalendar(world.desktop.main, "Calendar");
@@ -1500,8 +1544,13 @@ std::string Contents(const CalendarManager& m) {
   return out;
 }
 
+// 40 seeds of 150 rounds each; every round edits one client one to four times
+// and synchronizes it. BRONTEL_SYNC_SEED runs one seed, BRONTEL_SYNC_ROUNDS
+// sets the rounds, BRONTEL_SYNC_TRACE writes the edits and decisions to stderr,
+// BRONTEL_SYNC_TREES the managers before every synchronization.
 TEST(CalendarTransformationTest, RandomEditsOnBothClientsConvergeWithoutLosses) {
-  constexpr int kRounds = 150;
+  int rounds = 150;
+  if (const char* asked = std::getenv("BRONTEL_SYNC_ROUNDS")) rounds = std::atoi(asked);
   std::vector<uint32_t> seeds;
   if (const char* fixed = std::getenv("BRONTEL_SYNC_SEED")) {
     seeds.push_back(static_cast<uint32_t>(std::strtoul(fixed, nullptr, 0)));
@@ -1511,11 +1560,12 @@ TEST(CalendarTransformationTest, RandomEditsOnBothClientsConvergeWithoutLosses) 
   for (uint32_t seed : seeds) {
     SCOPED_TRACE(Format("seed %u (rerun with BRONTEL_SYNC_SEED=%u)", seed, seed));
     RandomClients clients(seed);
-    for (int round = 0; round < kRounds && !::testing::Test::HasFailure(); ++round) {
+    for (int round = 0; round < rounds && !::testing::Test::HasFailure(); ++round) {
       clients.Round();
     }
-    // Quiescence: both clients synchronize in turn without editing until a
-    // whole turn changes nothing and reports no conflict.
+    // Quiescence: a few turns of both clients synchronizing without edits
+    // settle everything (each conflict is decided at once); one more turn must
+    // then report no conflict and change nothing.
     World& world = clients.world;
     for (int turn = 0; turn < 4; ++turn) {
       clients.SyncAndSettle(world.desktop);
