@@ -339,20 +339,12 @@ std::string Calendar::GetUserDisplayString() const {
 
 TreeItem Calendar::DisplayTree(TreeView& tree, TreeItem parent) const {
   TreeItem item = tree.InsertItem(GetDisplayString(), parent);
-  if (IsConflicted()) {
-    TreeItem conflict = tree.InsertItem(
-        Format("Conflicts with %s", Live()->m_conflict.GetDisplayString().c_str()), item);
-    Live()->m_conflict.DisplayTree(tree, conflict);
-  }
+  DisplayConflict(tree, item);
   return item;
 }
 
 void Calendar::SerializeQuick(Archive& ar, uint32_t) {
-  if (ar.IsStoring()) {
-    StoreHolderObject(ar);
-  } else {
-    LoadHolderObject(ar, true);
-  }
+  SerializeHolderObject(ar);
 }
 
 std::unique_ptr<LogNode> Calendar::GetLogItem(const std::string& name) const {

@@ -181,20 +181,12 @@ TreeItem CalendarEvent::DisplayTree(TreeView& tree, TreeItem parent) const {
   }
   TreeItem item =
       tree.InsertItem(Format("%s links = %d", GetDisplayString().c_str(), links), parent);
-  if (IsConflicted()) {
-    TreeItem conflict = tree.InsertItem(
-        Format("Conflicts with %s", Live()->m_conflict.GetDisplayString().c_str()), item);
-    Live()->m_conflict.DisplayTree(tree, conflict);
-  }
+  DisplayConflict(tree, item);
   return item;
 }
 
 void CalendarEvent::SerializeQuick(Archive& ar, uint32_t) {
-  if (ar.IsStoring()) {
-    StoreHolderObject(ar);
-  } else {
-    LoadHolderObject(ar, true);
-  }
+  SerializeHolderObject(ar);
 }
 
 std::unique_ptr<LogNode> CalendarEvent::GetLogItem(const std::string& name) const {

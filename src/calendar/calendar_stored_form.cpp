@@ -524,11 +524,7 @@ void CalendarManagerHolder::Serialize(Archive& ar) {
 }
 
 void CalendarManager::SerializeQuick(Archive& ar, uint32_t) {
-  if (ar.IsStoring()) {
-    StoreHolderObject(ar);
-  } else {
-    LoadHolderObject(ar, true);
-  }
+  SerializeHolderObject(ar);
 }
 
 }  // namespace brontel

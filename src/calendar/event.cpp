@@ -544,20 +544,12 @@ TreeItem Event::DisplayTree(TreeView& tree, TreeItem parent) const {
   const EventDescriptor& d = Live()->m_descriptor;
   tree.InsertItem(Format("name %s", d.GetName().c_str()), item);
   tree.InsertItem(Format("note %s", d.GetNote().c_str()), item);
-  if (IsConflicted()) {
-    TreeItem conflict = tree.InsertItem(
-        Format("Conflicts with %s", Live()->m_conflict.GetDisplayString().c_str()), item);
-    Live()->m_conflict.DisplayTree(tree, conflict);
-  }
+  DisplayConflict(tree, item);
   return item;
 }
 
 void Event::SerializeQuick(Archive& ar, uint32_t) {
-  if (ar.IsStoring()) {
-    StoreHolderObject(ar);
-  } else {
-    LoadHolderObject(ar, true);
-  }
+  SerializeHolderObject(ar);
 }
 
 std::unique_ptr<LogNode> Event::GetLogItem(const std::string& name) const {

@@ -175,6 +175,16 @@ class Handle {
     Adopt(loaded);
   }
 
+  // Stores the holder as an object record, or loads one (a null record gives
+  // a null handle): the form of a record without its manager.
+  void SerializeHolderObject(Archive& ar) {
+    if (ar.IsStoring()) {
+      StoreHolderObject(ar);
+    } else {
+      LoadHolderObject(ar, true);
+    }
+  }
+
   H* m_holder = nullptr;
 
   template <class HandleT>

@@ -8,12 +8,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "brontel/core/enumerations.h"
 #include "brontel/core/handle.h"
 #include "brontel/core/record_identification.h"
 #include "brontel/core/record_status.h"
 #include "brontel/core/versioning.h"
+#include "brontel/platform/tree_view.h"
 
 namespace brontel {
 
@@ -75,6 +77,15 @@ class RecordHandle : public Handle<H> {
   Derived GetConflict() const { return Live()->m_conflict; }
   bool IsConflicted() const { return !this->IsNull() && !Live()->m_conflict.IsNull(); }
   void RejectConflict() { Live()->m_conflict = Derived(); }
+
+  // Shows the competing version, when there is one, under item.
+  void DisplayConflict(TreeView& tree, TreeItem item) const {
+    if (!IsConflicted()) return;
+    const Derived& conflict = Live()->m_conflict;
+    TreeItem under =
+        tree.InsertItem(std::string("Conflicts with ") + conflict.GetDisplayString(), item);
+    conflict.DisplayTree(tree, under);
+  }
 
   int32_t getCloneIndex() const { return Live()->m_cloneIndex; }
   void setCloneIndex(int32_t index) { Live()->m_cloneIndex = index; }
