@@ -14,6 +14,7 @@
 #include "brontel/calendar/calendar_manager.h"
 #include "brontel/core/handle.h"
 #include "brontel/core/log_able.h"
+#include "brontel/core/record_identification.h"
 
 namespace brontel {
 
@@ -38,8 +39,13 @@ class CalendarCache : public LogAble, public Handle<CalendarCacheHolder> {
 
   CalendarManager GetCalendarManager() const { return Live()->m_manager; }
   uint32_t GetSequence() const { return Live()->m_sequence; }
-  // Returns the sequence, then increments it.
-  uint32_t GenerateCacheId() { return Live()->m_sequence++; }
+  // Returns the sequence, then increments it. A sequence inside the band that
+  // handheld-derived fixed ids use first moves past it.
+  uint32_t GenerateCacheId() {
+    uint32_t& sequence = Live()->m_sequence;
+    sequence = RecordIdentification::SkipHandheldBand(sequence);
+    return sequence++;
+  }
   void Increment() { ++Live()->m_sequence; }
   // Starts the sequence somewhere in 0x40000000..0x7FFFFFFF, from the clock, so
   // caches started at different times rarely hand out the same ids.
@@ -65,8 +71,7 @@ class CalendarCache : public LogAble, public Handle<CalendarCacheHolder> {
   CalendarEvent FindMatchingCalendarEvent(const Event& event, const CalendarEvent& link,
                                           bool touch) const;
   CalendarEvent FindCalendarEventByCacheId(const Event& event, uint32_t id, bool touch) const;
-  CalendarEvent FindCalendarEventByCacheId(const Calendar& calendar, uint32_t id,
-                                           bool touch) const;
+  CalendarEvent FindCalendarEventByCacheId(const Calendar& calendar, uint32_t id, bool touch) const;
   CalendarEvent FindCalendarEventByCalendar(const Event& event, const Calendar& calendar,
                                             bool touch) const;
   CalendarEvent FindCalendarEventByCalendarFixedId(const Event& event, uint32_t id,

@@ -37,6 +37,16 @@ class RecordIdentification : public Handle<RecordIdentificationHolder> {
  public:
   static constexpr uint32_t kFixedIdDirty = 1;
   static constexpr uint32_t kProvisionalFixedId = 0x80000000;
+  // Fixed ids made from a handheld record id d are d | 0xC0000000, and the
+  // handheld's record ids have 24 bits. A cache id in 0x40000000..0x40FFFFFF
+  // would make the provisional fixed id of a different handheld record, so
+  // cache sequences step over that band.
+  static constexpr uint32_t kHandheldBandStart = 0x40000000;
+  static constexpr uint32_t kHandheldBandEnd = 0x41000000;
+  static uint32_t SkipHandheldBand(uint32_t sequence) {
+    return (sequence >= kHandheldBandStart && sequence < kHandheldBandEnd) ? kHandheldBandEnd
+                                                                           : sequence;
+  }
 
   RecordIdentification();
   static RecordIdentification CreateEmpty() { return RecordIdentification(); }
