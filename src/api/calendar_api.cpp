@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "api_files.h"
+#include "api_object_holder.h"
 #include "brontel/api/brontel_api.h"
 #include "brontel/calendar/calendar_classes.h"
 #include "brontel/core/log_file.h"
@@ -17,44 +18,28 @@
 #include "brontel/platform/file_system.h"
 #include "brontel/platform/format.h"
 #include "brontel/sync/calendar_transformation.h"
+#include "gid_propagation.h"
 
 namespace brontel {
 
-// Logging bits: 2 logs the engines' inputs and outputs and names files per
-// pass; 8 (with 2) writes a sync log file after every cache write.
+// Logging bit 2 logs the engines' inputs and outputs and names files per pass.
 constexpr int32_t kLogRecords = 2;
-constexpr int32_t kLogEveryWrite = 8;
 
-class CalendarApiHolder : public Holder {
+const ApiFamily kCalendarFamily{"CalendarApi",    CalendarApi::kLockFile, CalendarApi::kCacheFile,
+                                "time_log%s.txt", "slog%.4x%s%s.pff",     kLogRecords};
+
+class CalendarApiHolder : public ApiObjectHolder {
   BRONTEL_DECLARE_SERIAL()
 
  public:
-  CalendarApiHolder() = default;
-  ~CalendarApiHolder() override;
+  CalendarApiHolder() : ApiObjectHolder(kCalendarFamily) {}
   void Serialize(Archive& ar) override;
 
-  bool IsLogging(int32_t bits) const {
-    return bits == -1 ? m_loggingMask != 0 : (m_loggingMask & bits) != 0;
-  }
-  void TimeLogBegin(const std::string& label) {
-    if (m_timeLogger != nullptr) m_timeLogger->MarkBegin(label);
-  }
-  void TimeLogEnd(const std::string& label) {
-    if (m_timeLogger != nullptr) m_timeLogger->MarkEnd(label);
-  }
-  std::string PathOf(const std::string& name) const { return m_directory + "/" + name; }
-
-  void checkRegistryFlags();
-  std::unique_ptr<FileLock> takeLock();
   br_error readCache(CalendarCache& cache, bool logBefore);
   br_error writeCache(CalendarCache& cache, bool logAfter, bool propagateGID);
   br_error readShadowHandheld();
   br_error writeShadowHandheld();
-  void writeSLogFile(uint32_t sequence, const std::string& extra);
-  br_error damaged(const std::string& path);
-  br_error writeFailed(const std::string& path);
 
-  std::string m_directory;
   CalendarManager m_calendarManager = CalendarManager::CreateEmpty();
   CalendarManager m_handheldShadow = CalendarManager::CreateEmpty();
   bool m_handheldShadowLoaded = false;
@@ -62,25 +47,10 @@ class CalendarApiHolder : public Holder {
   // left it. Kept apart from the handheld shadow, so that an object that syncs
   // the desktop and then the handheld never takes the one for the other.
   CalendarManager m_desktopShadow = CalendarManager::CreateEmpty();
-  LogList m_log;
-  bool m_echoCheck = false;
-  int32_t m_loggingMask = 0;
-  std::string m_suffix;
-  std::unique_ptr<TimeLogger> m_timeLogger;
-  UID128 m_gid;
   std::string m_revision;
-  int32_t m_conflicts = 0;
-  std::string m_errorMessage;
-  uint32_t m_lastSequence = 0;
-  UserNoticeManager m_notices;
 };
 
 BRONTEL_IMPLEMENT_SERIAL(CalendarApiHolder, "CalendarApiHolder");
-
-CalendarApiHolder::~CalendarApiHolder() {
-  TimeLogEnd("CalendarApi");
-  if (IsLogging(kLogRecords) && !m_directory.empty()) writeSLogFile(m_lastSequence, "_end");
-}
 
 void CalendarApiHolder::Serialize(Archive& ar) {
   // A diagnostic form; no file of the cache directory uses it.
@@ -101,50 +71,17 @@ void CalendarApiHolder::Serialize(Archive& ar) {
   m_handheldShadow.SerializeQuick(ar, Archive::kNoSchema);
 }
 
-void CalendarApiHolder::checkRegistryFlags() {
-  CRegistry registry;
-  m_loggingMask = registry.GetSyncLogging();
-  if (m_loggingMask & 1) m_loggingMask |= 0xF6;
-  int32_t timeLogging = registry.GetTimeLogging();
-  if (timeLogging != 0 && m_timeLogger == nullptr && !m_directory.empty()) {
-    m_timeLogger = std::make_unique<TimeLogger>();
-    m_timeLogger->SetLogPath(PathOf(Format("time_log%s.txt", m_suffix.c_str())), timeLogging > 1,
-                             true);
-  }
-  m_echoCheck = registry.GetEchoLogging() == 1;
-}
-
-std::unique_ptr<FileLock> CalendarApiHolder::takeLock() {
-  // The directory comes first, so that two programs starting on a new profile
-  // still exclude each other.
-  EnsureDirectory(m_directory);
-  auto lock = std::make_unique<FileLock>(PathOf(CalendarApi::kLockFile));
-  lock->Acquire();
-  return lock;
-}
-
-br_error CalendarApiHolder::damaged(const std::string& path) {
-  m_errorMessage = "Damaged file " + path;
-  return ERR_DAMAGED_FILE;
-}
-
-br_error CalendarApiHolder::writeFailed(const std::string& path) {
-  m_errorMessage = "Unable to write file " + path;
-  return ERR_WRITE_FAILED;
-}
-
 br_error CalendarApiHolder::readCache(CalendarCache& cache, bool logBefore) {
   TimeLogBegin("Read Cache");
-  std::string path = PathOf(CalendarApi::kCacheFile);
-  ReadResult result = ReadStoredFile(path, [&](Archive& ar) { cache.Serialize(ar); });
-  if (result.status == ArchiveStatus::kNotFound) {
-    cache.SetRandomCacheIndex();
-    DebugLine("Unable to open file " + path + " for reading\n");
-  } else if (!result.ok()) {
+  bool missing = false;
+  br_error result = readStored(
+      CalendarApi::kCacheFile, [&](Archive& ar) { cache.Serialize(ar); }, &missing);
+  if (result != ERR_NONE) {
     TimeLogEnd("Read Cache");
-    return damaged(path);
+    return result;
   }
-  if (logBefore && IsLogging(kLogRecords)) m_log.Log("cache before", cache.Clone());
+  if (missing) cache.SetRandomCacheIndex();
+  if (logBefore && IsLoggingRecords()) m_log.Log("cache before", cache.Clone());
   cache.Increment();
   m_gid = cache.GetCalendarManager().GetGID();
   TimeLogEnd("Read Cache");
@@ -153,52 +90,39 @@ br_error CalendarApiHolder::readCache(CalendarCache& cache, bool logBefore) {
 
 br_error CalendarApiHolder::writeCache(CalendarCache& cache, bool logAfter, bool propagateGID) {
   TimeLogBegin("Write Cache");
-  if (logAfter && IsLogging(kLogRecords)) m_log.Log("cache after", cache.Clone());
-  std::string path = PathOf(CalendarApi::kCacheFile);
-  if (!WriteStoredFile(path, [&](Archive& ar) { cache.Serialize(ar); })) {
+  if (logAfter && IsLoggingRecords()) m_log.Log("cache after", cache.Clone());
+  br_error result = writeStored(CalendarApi::kCacheFile, [&](Archive& ar) { cache.Serialize(ar); });
+  if (result != ERR_NONE) {
     TimeLogEnd("Write Cache");
-    return writeFailed(path);
+    return result;
   }
   UID128 gid = cache.GetCalendarManager().GetGID();
   if (propagateGID && gid != m_gid) {
-    // The contact family takes the account id with the next contact cache
-    // write that sees it; passing it on directly needs the contact side.
+    PassGIDToContacts(m_directory, gid);
     m_gid = gid;
   }
   TimeLogEnd("Write Cache");
   m_lastSequence = cache.GetSequence();
-  if (IsLogging(kLogEveryWrite) && IsLogging(kLogRecords)) writeSLogFile(m_lastSequence, "");
+  if (IsLogging(kLogEveryWrite) && IsLoggingRecords()) writeSLogFile(m_lastSequence, "");
   return ERR_NONE;
 }
 
 br_error CalendarApiHolder::readShadowHandheld() {
   if (m_handheldShadowLoaded) return ERR_NONE;
-  std::string path = PathOf(CalendarApi::kHandheldShadowFile);
   CalendarManager shadow;
-  ReadResult result = ReadStoredFile(path, [&](Archive& ar) { shadow.Serialize(ar); });
-  if (result.status == ArchiveStatus::kNotFound) {
-    DebugLine("Unable to open file " + path + " for reading\n");
-    return ERR_NONE;
-  }
-  if (!result.ok() || shadow.IsNull()) return damaged(path);
+  bool missing = false;
+  br_error result = readStored(
+      CalendarApi::kHandheldShadowFile, [&](Archive& ar) { shadow.Serialize(ar); }, &missing);
+  if (result != ERR_NONE || missing) return result;
+  if (shadow.IsNull()) return damaged(PathOf(CalendarApi::kHandheldShadowFile));
   m_handheldShadow = shadow;
   m_handheldShadowLoaded = true;
   return ERR_NONE;
 }
 
 br_error CalendarApiHolder::writeShadowHandheld() {
-  std::string path = PathOf(CalendarApi::kHandheldShadowFile);
-  if (!WriteStoredFile(path, [&](Archive& ar) { m_handheldShadow.Serialize(ar); })) {
-    return writeFailed(path);
-  }
-  return ERR_NONE;
-}
-
-void CalendarApiHolder::writeSLogFile(uint32_t sequence, const std::string& extra) {
-  m_lastSequence = sequence;
-  std::string name = Format("slog%.4x%s%s.pff", sequence, m_suffix.c_str(), extra.c_str());
-  std::string error;
-  if (!WriteLogFile(PathOf(name), "CalendarApi log", m_log, &error)) DebugLine(error);
+  return writeStored(CalendarApi::kHandheldShadowFile,
+                     [&](Archive& ar) { m_handheldShadow.Serialize(ar); });
 }
 
 // ---- the handle ----
@@ -212,21 +136,12 @@ CalendarApi::~CalendarApi() = default;
 CalendarApi::CalendarApi(const std::string& directory, const std::string& revision)
     : Handle(new CalendarApiHolder()) {
   InitBrontelDLL();
-  CalendarApiHolder* h = m_holder;
-  h->m_directory = directory;
-  h->m_revision = revision;
-  h->checkRegistryFlags();
-  h->TimeLogBegin("CalendarApi");
-  if (h->IsLogging(-1)) {
-    CRegistry registry;
-    h->m_log.Log("sync settings", Format("palmAB=%x markAB=%x palmDB=%x markDB=%x",
-                                         registry.GetSyncPalmAB(), registry.GetSyncMarkAB(),
-                                         registry.GetSyncPalmDB(), registry.GetSyncMarkDB()));
-    h->m_log.Log("sync url", registry.GetServerSyncUrl());
-    h->m_log.Log("sync name", registry.GetServerSyncName());
-    h->m_log.Log("news url", registry.GetServerNewsUrl());
-    h->m_log.Log("community url", registry.GetServerCommunityUrl());
-  }
+  m_holder->m_revision = revision;
+  m_holder->Open(directory);
+}
+
+ApiObjectHolder* CalendarApi::apiHolder() const {
+  return Live();
 }
 
 namespace {
@@ -304,7 +219,7 @@ static br_error RunClientSync(CalendarApiHolder* h, const ClientSync& how) {
   engine.SetCache(cache);
   engine.SetMain(h->m_calendarManager);
   engine.SetShadow(shadow);
-  if (h->IsLogging(kLogRecords)) h->m_log.Log(how.logBefore, engine.Clone());
+  if (h->IsLoggingRecords()) h->m_log.Log(how.logBefore, engine.Clone());
 
   h->m_conflicts += engine.SyncClient();
   h->m_calendarManager = engine.GetMain();
@@ -312,7 +227,7 @@ static br_error RunClientSync(CalendarApiHolder* h, const ClientSync& how) {
     result = ERR_CONFLICTING_ACCOUNTS;
     h->m_errorMessage = "Conflicting user accounts encountered.";
   }
-  if (h->IsLogging(kLogRecords)) h->m_log.Log(how.logAfter, engine.Clone());
+  if (h->IsLoggingRecords()) h->m_log.Log(how.logAfter, engine.Clone());
 
   CalendarCache merged = engine.GetCache();
   br_error written = h->writeCache(merged, false, true);
@@ -389,7 +304,7 @@ br_error CalendarApi::SyncDesktopOverideHandheld() {
   CalendarCache cache;
   br_error result = h->readCache(cache, true);
   if (result == ERR_NONE) {
-    if (h->IsLogging(kLogRecords)) {
+    if (h->IsLoggingRecords()) {
       h->m_log.Log("....desktop override handheld", h->m_calendarManager.Clone());
     }
     CalendarManager copy = cache.GetCalendarManager().Clone();
@@ -412,15 +327,8 @@ br_error CalendarApi::SyncHandheldPreloadForFastSync() {
   CalendarManager copy = h->m_handheldShadow.Clone();
   copy.SetClean();
   h->m_calendarManager = copy;
-  if (h->IsLogging(kLogRecords)) h->m_log.Log("....handheld preload", copy.Clone());
+  if (h->IsLoggingRecords()) h->m_log.Log("....handheld preload", copy.Clone());
   return ERR_NONE;
-}
-
-int32_t CalendarApi::SyncConflicts() const {
-  return Live()->m_conflicts;
-}
-const std::string& CalendarApi::GetErrorMessage() const {
-  return Live()->m_errorMessage;
 }
 
 UID128 CalendarApi::GetGID() const {
@@ -472,48 +380,18 @@ void CalendarApi::updateGID(const UID128& gid) {
   h->writeCache(cache, true, false);
 }
 
+bool CalendarApi::updateGID(const UID128& gid, std::chrono::milliseconds lockWait) {
+  CalendarApiHolder* h = Live();
+  std::unique_ptr<FileLock> lock = h->takeLockWithin(lockWait);
+  if (lock == nullptr) return false;
+  CalendarCache cache;
+  if (h->readCache(cache, true) != ERR_NONE) return false;
+  cache.GetCalendarManager().SetGID(gid);
+  return h->writeCache(cache, true, false) == ERR_NONE;
+}
+
 CalendarManager CalendarApi::GetCalendarManager() const {
   return Live()->m_calendarManager;
-}
-UserNoticeManager& CalendarApi::GetUserNoticeManager() const {
-  return Live()->m_notices;
-}
-const std::string& CalendarApi::GetDirectory() const {
-  return Live()->m_directory;
-}
-
-bool CalendarApi::IsNewDesktop() const {
-  FileSystem& fs = FileSystem::Current();
-  int fd = fs.Open(PathOf(kCacheFile), O_RDONLY, 0);
-  if (fd < 0) return true;
-  fs.Close(fd);
-  return false;
-}
-
-bool CalendarApi::IsLogging(int32_t bits) const {
-  return Live()->IsLogging(bits);
-}
-void CalendarApi::Log(const std::string& label, const std::string& text) {
-  Live()->m_log.Log(label, text);
-}
-void CalendarApi::Log(const std::string& label, const LogAble& item) {
-  Live()->m_log.Log(label, item);
-}
-LogList& CalendarApi::GetLogList() const {
-  return Live()->m_log;
-}
-
-void CalendarApi::TimeLogBegin(const std::string& label) {
-  Live()->TimeLogBegin(label);
-}
-void CalendarApi::TimeLogEnd(const std::string& label) {
-  Live()->TimeLogEnd(label);
-}
-void CalendarApi::TimeLogEnd() {
-  if (Live()->m_timeLogger != nullptr) Live()->m_timeLogger->MarkEnd();
-}
-void CalendarApi::WriteSLogFile(const std::string& extra) {
-  Live()->writeSLogFile(Live()->m_lastSequence, extra);
 }
 
 CalendarApi CalendarApi::Clone() const {
@@ -535,10 +413,6 @@ CalendarApi CalendarApi::Clone() const {
 
 bool CalendarApi::SanityCheck() const {
   return Live()->m_calendarManager.SanityCheck() && Live()->m_handheldShadow.SanityCheck();
-}
-
-std::string CalendarApi::PathOf(const char* name) const {
-  return Live()->PathOf(name);
 }
 
 }  // namespace brontel

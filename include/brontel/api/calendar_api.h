@@ -10,10 +10,12 @@
 // the shadows stay in step with the old cache.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "brontel/api/api_object.h"
 #include "brontel/calendar/calendar_cache.h"
 #include "brontel/calendar/calendar_manager.h"
 #include "brontel/core/enumerations.h"
@@ -27,7 +29,7 @@ namespace brontel {
 class CalendarApiHolder;
 class TimeLogger;
 
-class CalendarApi : public Handle<CalendarApiHolder> {
+class CalendarApi : public Handle<CalendarApiHolder>, public ApiObject {
  public:
   // File names in the cache directory.
   static constexpr char kCacheFile[] = "cache2_m.pfe";
@@ -41,7 +43,7 @@ class CalendarApi : public Handle<CalendarApiHolder> {
   CalendarApi(const std::string& directory, const std::string& revision);
   CalendarApi(const CalendarApi& other);
   CalendarApi& operator=(const CalendarApi& other);
-  virtual ~CalendarApi();
+  ~CalendarApi() override;
 
   br_error SyncDesktop();
   br_error SyncHandheld();
@@ -54,10 +56,6 @@ class CalendarApi : public Handle<CalendarApiHolder> {
   // Loads the handheld shadow into the caller's records, without the lock.
   br_error SyncHandheldPreloadForFastSync();
 
-  int32_t SyncConflicts() const;
-  int32_t GetConflictCount() const { return SyncConflicts(); }
-  const std::string& GetErrorMessage() const;
-
   UID128 GetGID() const;
   bool HasGID() const;
   bool HasCacheGID();
@@ -66,31 +64,18 @@ class CalendarApi : public Handle<CalendarApiHolder> {
   bool SetGID(const UID128& gid);
   // Sets gid on the cache, without passing it on (called by the other family).
   void updateGID(const UID128& gid);
+  // As updateGID, waiting at most lockWait for the lock; false when the lock
+  // or the cache could not be had and nothing was written.
+  bool updateGID(const UID128& gid, std::chrono::milliseconds lockWait);
 
   CalendarManager GetCalendarManager() const;
-  UserNoticeManager& GetUserNoticeManager() const;
-  const std::string& GetDirectory() const;
-  // True when the cache file cannot be opened for reading.
-  bool IsNewDesktop() const;
-  bool IsLogging(int32_t bits) const;
-  void Log(const std::string& label, const std::string& text);
-  void Log(const std::string& label, const LogAble& item);
-  LogList& GetLogList() const;
-
-  void TimeLogBegin(const std::string& label);
-  void TimeLogEnd(const std::string& label);
-  void TimeLogEnd();
-  // Writes a sync log file "slog%.4x%s%s.pff" for the last sequence.
-  void WriteSLogFile(const std::string& extra);
 
   CalendarApi Clone() const;
   bool SanityCheck() const;
 
-  // Path of a file of the cache directory.
-  std::string PathOf(const char* name) const;
-
  private:
   explicit CalendarApi(CalendarApiHolder* adopted);
+  ApiObjectHolder* apiHolder() const override;
   friend class CalendarApiHolder;
 };
 
