@@ -88,6 +88,16 @@ br_error ApiObjectHolder::writeStored(const std::string& name,
   return WriteStoredFile(path, write) ? ERR_NONE : writeFailed(path);
 }
 
+br_error ApiObjectHolder::discardFilesAfterBackup() {
+  std::string backup;
+  if (!BackUpFile(PathOf(m_family.cacheFile), &backup)) return writeFailed(backup);
+  for (const char* name :
+       {m_family.cacheFile, m_family.handheldShadowFile, m_family.serverShadowFile}) {
+    FileSystem::Current().Unlink(PathOf(name));
+  }
+  return ERR_NONE;
+}
+
 void ApiObjectHolder::writeSLogFile(uint32_t sequence, const std::string& tail) {
   m_lastSequence = sequence;
   std::string name = Format(m_family.logFileFormat, sequence, m_suffix.c_str(), tail.c_str());

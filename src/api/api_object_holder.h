@@ -28,12 +28,16 @@ namespace brontel {
 
 // What tells the two API families apart.
 struct ApiFamily {
-  const char* objectName;     // "CalendarApi": time-log label, log list name
-  const char* lockFile;       // lock file of the family's stored files
-  const char* cacheFile;      // the cache file
-  const char* timeLogFormat;  // Format() of the time log name, with the suffix
-  const char* logFileFormat;  // Format() of log file names: sequence, suffix, tail
-  int32_t recordLoggingBit;   // logs the engines' records and names files per pass
+  const char* objectName;          // "CalendarApi": time-log label, log list name
+  const char* lockFile;            // lock file of the family's stored files
+  const char* cacheFile;           // the cache file
+  const char* handheldShadowFile;  // the handheld shadow
+  const char* serverShadowFile;    // the server shadow
+  const char* timeLogFormat;       // Format() of the time log name, with the suffix
+  const char* logFileFormat;       // Format() of log file names: sequence, suffix, tail
+  int32_t recordLoggingBit;        // logs the engines' records and names files per pass
+  // Gives a changed account id to the other family's cache in a directory.
+  void (*passGID)(const std::string& directory, const UID128& gid);
 };
 
 // How long a family waits for the other family's lock when passing on the
@@ -83,6 +87,11 @@ class ApiObjectHolder : public Holder {
   br_error writeStored(const std::string& name, const std::function<void(Archive&)>& write);
   br_error damaged(const std::string& path);
   br_error writeFailed(const std::string& path);
+
+  // Copies the cache to the next numbered backup, then deletes the cache and
+  // both shadows. Without a copy nothing is deleted and ERR_WRITE_FAILED
+  // results.
+  br_error discardFilesAfterBackup();
 
   // Writes the log list as a log file for sequence, with the suffix and tail.
   void writeSLogFile(uint32_t sequence, const std::string& tail);

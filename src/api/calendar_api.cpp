@@ -18,6 +18,7 @@
 #include "brontel/platform/file_system.h"
 #include "brontel/platform/format.h"
 #include "brontel/sync/calendar_transformation.h"
+#include "family_files.h"
 #include "gid_propagation.h"
 
 namespace brontel {
@@ -25,8 +26,15 @@ namespace brontel {
 // Logging bit 2 logs the engines' inputs and outputs and names files per pass.
 constexpr int32_t kLogRecords = 2;
 
-const ApiFamily kCalendarFamily{"CalendarApi",    CalendarApi::kLockFile, CalendarApi::kCacheFile,
-                                "time_log%s.txt", "slog%.4x%s%s.pff",     kLogRecords};
+const ApiFamily kCalendarFamily{"CalendarApi",
+                                CalendarApi::kLockFile,
+                                CalendarApi::kCacheFile,
+                                CalendarApi::kHandheldShadowFile,
+                                CalendarApi::kServerShadowFile,
+                                "time_log%s.txt",
+                                "slog%.4x%s%s.pff",
+                                kLogRecords,
+                                PassGIDToContacts};
 
 class CalendarApiHolder : public ApiObjectHolder {
   BRONTEL_DECLARE_SERIAL()
@@ -72,57 +80,19 @@ void CalendarApiHolder::Serialize(Archive& ar) {
 }
 
 br_error CalendarApiHolder::readCache(CalendarCache& cache, bool logBefore) {
-  TimeLogBegin("Read Cache");
-  bool missing = false;
-  br_error result = readStored(
-      CalendarApi::kCacheFile, [&](Archive& ar) { cache.Serialize(ar); }, &missing);
-  if (result != ERR_NONE) {
-    TimeLogEnd("Read Cache");
-    return result;
-  }
-  if (missing) cache.SetRandomCacheIndex();
-  if (logBefore && IsLoggingRecords()) m_log.Log("cache before", cache.Clone());
-  cache.Increment();
-  m_gid = cache.GetCalendarManager().GetGID();
-  TimeLogEnd("Read Cache");
-  return ERR_NONE;
+  return ReadCache(*this, cache, logBefore);
 }
 
 br_error CalendarApiHolder::writeCache(CalendarCache& cache, bool logAfter, bool propagateGID) {
-  TimeLogBegin("Write Cache");
-  if (logAfter && IsLoggingRecords()) m_log.Log("cache after", cache.Clone());
-  br_error result = writeStored(CalendarApi::kCacheFile, [&](Archive& ar) { cache.Serialize(ar); });
-  if (result != ERR_NONE) {
-    TimeLogEnd("Write Cache");
-    return result;
-  }
-  UID128 gid = cache.GetCalendarManager().GetGID();
-  if (propagateGID && gid != m_gid) {
-    PassGIDToContacts(m_directory, gid);
-    m_gid = gid;
-  }
-  TimeLogEnd("Write Cache");
-  m_lastSequence = cache.GetSequence();
-  if (IsLogging(kLogEveryWrite) && IsLoggingRecords()) writeSLogFile(m_lastSequence, "");
-  return ERR_NONE;
+  return WriteCache(*this, cache, logAfter, propagateGID);
 }
 
 br_error CalendarApiHolder::readShadowHandheld() {
-  if (m_handheldShadowLoaded) return ERR_NONE;
-  CalendarManager shadow;
-  bool missing = false;
-  br_error result = readStored(
-      CalendarApi::kHandheldShadowFile, [&](Archive& ar) { shadow.Serialize(ar); }, &missing);
-  if (result != ERR_NONE || missing) return result;
-  if (shadow.IsNull()) return damaged(PathOf(CalendarApi::kHandheldShadowFile));
-  m_handheldShadow = shadow;
-  m_handheldShadowLoaded = true;
-  return ERR_NONE;
+  return ReadHandheldShadow(*this, m_handheldShadow, &m_handheldShadowLoaded);
 }
 
 br_error CalendarApiHolder::writeShadowHandheld() {
-  return writeStored(CalendarApi::kHandheldShadowFile,
-                     [&](Archive& ar) { m_handheldShadow.Serialize(ar); });
+  return WriteHandheldShadow(*this, m_handheldShadow);
 }
 
 // ---- the handle ----
@@ -156,30 +126,21 @@ struct ClientSync {
 
 }  // namespace
 
-// Clears the cache ids in [first, end) and the provisional fixed ids made from
-// them in every record of manager.
+// Forgets, in every record of manager, the cache ids first..end that a failed
+// write never stored.
 static void ForgetIds(const CalendarManager& manager, uint32_t first, uint32_t end) {
-  auto forget = [&](RecordIdentification id) {
-    uint32_t cacheId = id.GetCacheId();
-    if (cacheId >= first && cacheId < end) id.SetCacheId(0);
-    uint32_t fixedId = id.GetFixedId();
-    uint32_t base = fixedId & ~RecordIdentification::kProvisionalFixedId;
-    if ((fixedId & RecordIdentification::kProvisionalFixedId) && base >= first && base < end) {
-      id.SetFixedId(0);
-    }
-  };
   const CalendarList& calendars = manager.GetCalendarList();
   for (int32_t i = 0; i < calendars.GetListCount(); ++i) {
     if (calendars[i].IsNull()) continue;
-    forget(calendars[i].GetRecordIdentification());
+    ForgetCacheId(calendars[i].GetRecordIdentification(), first, end);
     const CalendarEventList& links = calendars[i].GetCalendarEventList();
     for (int32_t j = 0; j < links.GetListCount(); ++j) {
-      if (!links[j].IsNull()) forget(links[j].GetRecordIdentification());
+      if (!links[j].IsNull()) ForgetCacheId(links[j].GetRecordIdentification(), first, end);
     }
   }
   EventList& events = manager.GetEventList();
   for (int32_t i = 0; i < events.GetListCount(); ++i) {
-    if (!events[i].IsNull()) forget(events[i].GetRecordIdentification());
+    if (!events[i].IsNull()) ForgetCacheId(events[i].GetRecordIdentification(), first, end);
   }
   events.DropIndexes();
 }
@@ -274,15 +235,8 @@ br_error CalendarApi::SyncHandheldOverideDesktop() {
   br_error result = ERR_NONE;
   {
     std::unique_ptr<FileLock> lock = h->takeLock();
-    std::string cachePath = h->PathOf(kCacheFile);
-    std::string backup;
-    if (!BackUpFile(cachePath, &backup)) {
-      // Without a copy the cache is not discarded.
-      result = h->writeFailed(backup);
-    } else {
-      for (const char* name : {kCacheFile, kHandheldShadowFile, kServerShadowFile}) {
-        FileSystem::Current().Unlink(h->PathOf(name));
-      }
+    result = h->discardFilesAfterBackup();
+    if (result == ERR_NONE) {
       // The rebuild starts from nothing: a shadow already in memory would
       // make the empty cache delete every unchanged handheld record.
       h->m_handheldShadow = CalendarManager::CreateEmpty();
@@ -339,55 +293,19 @@ bool CalendarApi::HasGID() const {
 }
 
 bool CalendarApi::HasCacheGID() {
-  if (HasGID()) return true;
-  CalendarApiHolder* h = Live();
-  std::unique_ptr<FileLock> lock = h->takeLock();
-  CalendarCache cache;
-  if (h->readCache(cache, true) != ERR_NONE) return false;
-  h->m_calendarManager.SetGID(cache.GetCalendarManager().GetGID());
-  return HasGID();
+  return TakeCacheGID<CalendarCache>(*Live(), Live()->m_calendarManager);
 }
 
 bool CalendarApi::SetGID(const UID128& gid) {
-  CalendarApiHolder* h = Live();
-  std::unique_ptr<FileLock> lock = h->takeLock();
-  h->checkRegistryFlags();
-  CalendarCache cache;
-  if (h->readCache(cache, true) != ERR_NONE) return false;
-  bool accepted = true;
-  CalendarManager cached = cache.GetCalendarManager();
-  if (cached.GetGID().IsZero()) {
-    if (gid.IsZero()) {
-      accepted = false;
-    } else {
-      cached.SetGID(gid);
-    }
-  } else if (!gid.IsZero() && gid != cached.GetGID()) {
-    accepted = false;
-  }
-  // The caller's records take the account id only once the cache holds it.
-  if (h->writeCache(cache, true, true) != ERR_NONE) return false;
-  if (!cached.GetGID().IsZero()) h->m_calendarManager.SetGID(cached.GetGID());
-  return accepted;
+  return SetCacheGID<CalendarCache>(*Live(), Live()->m_calendarManager, gid);
 }
 
 void CalendarApi::updateGID(const UID128& gid) {
-  CalendarApiHolder* h = Live();
-  std::unique_ptr<FileLock> lock = h->takeLock();
-  CalendarCache cache;
-  if (h->readCache(cache, true) != ERR_NONE) return;
-  cache.GetCalendarManager().SetGID(gid);
-  h->writeCache(cache, true, false);
+  UpdateCacheGID<CalendarCache>(*Live(), gid, nullptr);
 }
 
 bool CalendarApi::updateGID(const UID128& gid, std::chrono::milliseconds lockWait) {
-  CalendarApiHolder* h = Live();
-  std::unique_ptr<FileLock> lock = h->takeLockWithin(lockWait);
-  if (lock == nullptr) return false;
-  CalendarCache cache;
-  if (h->readCache(cache, true) != ERR_NONE) return false;
-  cache.GetCalendarManager().SetGID(gid);
-  return h->writeCache(cache, true, false) == ERR_NONE;
+  return UpdateCacheGID<CalendarCache>(*Live(), gid, &lockWait);
 }
 
 CalendarManager CalendarApi::GetCalendarManager() const {

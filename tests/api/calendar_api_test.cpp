@@ -42,6 +42,7 @@
 #include "brontel/platform/archive.h"
 #include "brontel/platform/file_lock.h"
 #include "brontel/platform/tree_view.h"
+#include "support/api_fixture.h"
 #include "support/calendar_fixture.h"
 #include "support/faulty_file_system.h"
 #include "support/temp_dir.h"
@@ -54,14 +55,10 @@ using testing::ReadFileOrMissing;
 using testing::TempDir;
 using testing::WriteFileBytes;
 
-constexpr char kRevision[] = "desktop 4.1";
-constexpr char kMissing[] = "<missing>";
+using testing::Gid;
+using testing::kMissing;
 
-UID128 Gid(uint8_t seed) {
-  UID128 gid;
-  for (int i = 0; i < UID128::kByteCount; ++i) gid.SetByte(i, static_cast<uint8_t>(seed + i));
-  return gid;
-}
+constexpr char kRevision[] = "desktop 4.1";
 
 // A new calendar or event of the manager a handle shares.
 Calendar NewCalendar(CalendarManager manager, const std::string& name) {
@@ -193,23 +190,8 @@ std::string CacheBytes(uint32_t sequence, const UID128& gid = UID128()) {
 
 const char kDesktopSummary[] = "Home[Dinner Review] Work[Review Standup] | Dinner Review Standup";
 
-class CalendarApiTest : public ::testing::Test {
+class CalendarApiTest : public testing::ApiTest {
  protected:
-  void SetUp() override {
-    InitBrontelDLL();
-    const char* previous = std::getenv(kSettingsVariable);
-    if (previous != nullptr) m_previousSettings = previous;
-    ::setenv(kSettingsVariable, m_settingsDir.path().c_str(), 1);
-  }
-
-  void TearDown() override {
-    if (m_previousSettings) {
-      ::setenv(kSettingsVariable, m_previousSettings->c_str(), 1);
-    } else {
-      ::unsetenv(kSettingsVariable);
-    }
-  }
-
   CalendarApi MakeApi() const { return BrontelAPI::CreateCalendarApi(m_dir.path(), kRevision); }
 
   // The settings store the API objects read (the test's own).
@@ -233,28 +215,6 @@ class CalendarApiTest : public ::testing::Test {
     ASSERT_EQ(desktop.SyncDesktop(), ERR_NONE);
   }
 
-  std::string Path(const std::string& name) const { return m_dir.File(name); }
-  std::string FileBytes(const std::string& name) const { return ReadFileOrMissing(Path(name)); }
-  bool Exists(const std::string& name) const { return FileBytes(name) != kMissing; }
-
-  // Keeps only the first n bytes of a file.
-  void CorruptFile(const std::string& name, size_t n) const {
-    std::string bytes = FileBytes(name);
-    ASSERT_NE(bytes, kMissing) << name;
-    ASSERT_LT(n, bytes.size()) << name;
-    WriteFileBytes(Path(name), bytes.substr(0, n));
-  }
-
-  // Every file of the directory with its bytes.
-  std::map<std::string, std::string> Snapshot() const {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(m_dir.path())) {
-      std::string name = entry.path().filename().string();
-      files[name] = FileBytes(name);
-    }
-    return files;
-  }
-
   CalendarCache ReadCacheFile() const {
     std::string bytes = FileBytes(CalendarApi::kCacheFile);
     CalendarCache cache;
@@ -275,11 +235,6 @@ class CalendarApiTest : public ::testing::Test {
   void WriteCacheFile(uint32_t sequence, const UID128& gid = UID128()) const {
     WriteFileBytes(Path(CalendarApi::kCacheFile), CacheBytes(sequence, gid));
   }
-
-  static constexpr char kSettingsVariable[] = "BRONTEL_REGISTRY_DIR";
-  TempDir m_dir;
-  TempDir m_settingsDir;
-  std::optional<std::string> m_previousSettings;
 };
 
 // ---------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 namespace brontel {
 
 class CalendarApi;
+class CategoryApi;
 
 class BrontelAPI {
  public:
@@ -36,6 +37,8 @@ class BrontelAPI {
   // A calendar API object for the cache directory; revision is the caller's
   // own revision text. Its log starts with the build tag and the revision.
   static CalendarApi CreateCalendarApi(const std::string& directory, std::string revision);
+  // The same for the contact side.
+  static CategoryApi CreateCategoryApi(const std::string& directory, std::string revision);
 
   // Shows length bytes as rows of 32 under parent, each byte as two upper-case
   // hex digits and a space; returns parent. REQUIRES: length >= 0.
