@@ -47,9 +47,29 @@
 #include "brontel/calendar/event.h"
 #include "brontel/calendar/event_descriptor.h"
 
+#include "brontel/contacts/category.h"
+#include "brontel/contacts/category_cache.h"
+#include "brontel/contacts/category_descriptor.h"
+#include "brontel/contacts/category_manager.h"
+#include "brontel/contacts/contact.h"
+#include "brontel/contacts/contact_classes.h"
+#include "brontel/contacts/contact_descriptor.h"
+#include "brontel/contacts/contact_holders.h"
+#include "brontel/contacts/contact_lists.h"
+
+#include "brontel/protocol/response_translator.h"
+#include "brontel/protocol/xml_responder.h"
+
+#include "brontel/protocol/xml_element.h"
+#include "brontel/protocol/xml_node.h"
+#include "brontel/protocol/xml_parser.h"
+
 #include "brontel/sync/calendar_transformation.h"
+#include "brontel/sync/category_transformation.h"
 #include "brontel/sync/sync_classes.h"
 
+#include "brontel/api/api_object.h"
 #include "brontel/api/brontel_api.h"
 #include "brontel/api/calendar_api.h"
+#include "brontel/api/category_api.h"
 #include "brontel/api/stored_file_view.h"

@@ -3,8 +3,10 @@
 #include <mutex>
 
 #include "brontel/calendar/calendar_classes.h"
+#include "brontel/contacts/contact_classes.h"
 #include "brontel/core/log_node.h"
 #include "brontel/sync/calendar_transformation.h"
+#include "brontel/sync/category_transformation.h"
 
 namespace brontel {
 
@@ -12,7 +14,9 @@ void RegisterSyncClasses() {
   static std::once_flag once;
   std::call_once(once, [] {
     RegisterCalendarClasses();
+    RegisterContactClasses();
     ClassRegistry::Register(LogNodeOf<CalendarTransformation>::kClassInfo);
+    ClassRegistry::Register(LogNodeOf<CategoryTransformation>::kClassInfo);
   });
 }
 
