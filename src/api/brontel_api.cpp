@@ -1,6 +1,7 @@
 #include "brontel/api/brontel_api.h"
 
 #include "brontel/api/calendar_api.h"
+#include "brontel/api/category_api.h"
 
 #include "brontel/platform/precondition.h"
 #include "brontel/sync/sync_classes.h"
@@ -13,6 +14,12 @@ std::string BrontelAPI::GetVersion() {
 
 CalendarApi BrontelAPI::CreateCalendarApi(const std::string& directory, std::string revision) {
   CalendarApi api(directory, revision);
+  api.Log(kBuildTag, revision);
+  return api;
+}
+
+CategoryApi BrontelAPI::CreateCategoryApi(const std::string& directory, std::string revision) {
+  CategoryApi api(directory, revision);
   api.Log(kBuildTag, revision);
   return api;
 }
