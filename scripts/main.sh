@@ -13,11 +13,15 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 "$brontel" version
-# A desktop and a handheld kept in step through one cache directory.
+# A desktop and a handheld kept in step through one cache directory: their
+# calendars, then their contacts.
 "$brontel" demo --dir "$tmp/demo"
 echo
-echo "== The cache file as stored, shown by brontel show:"
+echo "== The calendar cache file as stored, shown by brontel show:"
 "$brontel" show "$tmp/demo/cache2_m.pfe"
+echo
+echo "== The contact cache file as stored, shown by brontel show:"
+"$brontel" show "$tmp/demo/cache2_m.pft"
 echo
 echo "== A log file:"
 "$brontel" sample-log "$tmp/sample.pff"

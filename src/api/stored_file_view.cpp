@@ -4,6 +4,8 @@
 
 #include "brontel/api/brontel_api.h"
 #include "brontel/calendar/calendar_cache.h"
+#include "brontel/contacts/category_cache.h"
+#include "brontel/contacts/category_manager.h"
 #include "brontel/core/log_node.h"
 #include "brontel/platform/format.h"
 
@@ -34,6 +36,12 @@ ReadResult DisplayStoredFile(const std::string& path, TextTree& tree) {
     cache->m_manager.DisplayTree(tree, item);
   } else if (auto* manager = dynamic_cast<CalendarManagerHolder*>(object.get())) {
     CalendarManager(manager).DisplayTree(tree, kTreeRoot);
+  } else if (auto* contactCache = dynamic_cast<CategoryCacheHolder*>(object.get())) {
+    TreeItem item =
+        tree.InsertItem(Format("Category Cache %x", contactCache->m_sequence), kTreeRoot);
+    contactCache->m_manager.DisplayTree(tree, item);
+  } else if (auto* contactManager = dynamic_cast<CategoryManagerHolder*>(object.get())) {
+    CategoryManager(contactManager).DisplayTree(tree, kTreeRoot);
   } else {
     tree.InsertItem(object->GetClassInfo().name, kTreeRoot);
   }

@@ -1,15 +1,30 @@
 // brontel demo: a desktop and a handheld kept in step through one cache
-// directory, step by step: first syncs, edits on both sides, deletions, a
-// repeating event with an exception, and one conflict and its resolution.
+// directory, step by step. The calendar part: first syncs, edits on both
+// sides, deletions, a repeating event with an exception, and one conflict and
+// its resolution. The contacts part, in the same directory: two address books,
+// first syncs, edits on both sides, a contact conflict, a contact moved to
+// another category, a deletion, a subscribed category renamed because an owned
+// one has its name, and the account id set through the calendar side showing
+// up on the contact side.
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "brontel/api/brontel_api.h"
 #include "brontel/api/calendar_api.h"
+#include "brontel/api/category_api.h"
 #include "brontel/calendar/calendar_cache.h"
 #include "brontel/calendar/calendar_lists.h"
+#include "brontel/contacts/category.h"
+#include "brontel/contacts/category_cache.h"
+#include "brontel/contacts/category_descriptor.h"
+#include "brontel/contacts/contact.h"
+#include "brontel/contacts/contact_descriptor.h"
+#include "brontel/contacts/contact_lists.h"
+#include "brontel/core/uid128.h"
 #include "brontel/platform/archive_file.h"
 #include "brontel/platform/format.h"
 #include "commands.h"
@@ -122,6 +137,245 @@ EventDescriptor MakeEvent(const char* name, const char* date, uint16_t start, ui
   return d;
 }
 
+// ---- the contacts part ----
+
+// What a desktop address book or a handheld conduit does with the records a
+// contact sync hands back: deleted ones go, new ones get the store's own
+// record ids, and everything is clean again.
+class AddressBook {
+ public:
+  explicit AddressBook(uint32_t firstId) : m_nextId(firstId) {}
+
+  void Save(CategoryManager manager) {
+    // Copies of the lists: removing a record changes the manager's own.
+    ContactList contacts = manager.GetContactList();
+    for (int32_t i = 0; i < contacts.GetListCount(); ++i) {
+      Contact c = contacts[i];
+      if (c.IsDeleted()) {
+        c.Remove();
+      } else if (c.GetLocalId() == 0) {
+        c.SetLocalId(m_nextId++);
+      }
+    }
+    CategoryList categories = manager.GetCategoryList();
+    for (int32_t i = 0; i < categories.GetListCount(); ++i) {
+      Category c = categories[i];
+      if (c.IsDeleted()) {
+        c.Remove();
+      } else if (c.GetLocalId() == 0) {
+        c.SetLocalId(m_nextId++);
+      }
+    }
+    manager.SetClean();
+  }
+
+ private:
+  uint32_t m_nextId;
+};
+
+Category AddCategory(CategoryManager& manager, const char* name, bool subscribed) {
+  Category category = manager.CreateNewCategory(false);
+  CategoryDescriptor d = category.GetCategoryDescriptor();
+  d.SetCategoryName(name);
+  d.SetSharedFlag(subscribed);
+  d.SetOwnedFlag(!subscribed);
+  return category;
+}
+
+Contact AddContact(CategoryManager& manager, const Category& category, const char* last,
+                   const char* first, const char* phone) {
+  Contact contact =
+      category.IsNull() ? manager.CreateNewContact() : manager.CreateNewContact(category);
+  ContactDescriptor d = contact.GetContactDescriptor();
+  d.SetDatum(ContactDescriptor::kLastName, last);
+  d.SetDatum(ContactDescriptor::kFirstName, first);
+  d.SetDatum(ContactDescriptor::kFirstPhone, phone);
+  return contact;
+}
+
+Contact FindContact(const CategoryManager& manager, const std::string& last) {
+  const ContactList& contacts = manager.GetContactList();
+  for (int32_t i = 0; i < contacts.GetListCount(); ++i) {
+    if (contacts[i].GetContactDescriptor().GetDatum(ContactDescriptor::kLastName) == last) {
+      return contacts[i];
+    }
+  }
+  return Contact();
+}
+
+Category FindCategory(const CategoryManager& manager, const std::string& name) {
+  const CategoryList& categories = manager.GetCategoryList();
+  for (int32_t i = 0; i < categories.GetListCount(); ++i) {
+    if (categories[i].GetCategoryDescriptor().GetCategoryName() == name) return categories[i];
+  }
+  return Category();
+}
+
+void ShowContacts(const char* who, const CategoryManager& manager) {
+  std::printf("  %s holds:\n%s", who, DescribeContacts(manager, "    ").c_str());
+}
+
+// The contact cache as stored in dir, or an empty cache when it cannot be read.
+CategoryCache ReadContactCache(const std::string& dir) {
+  CategoryCache cache;
+  ReadResult read = ReadArchiveFile(dir + "/" + CategoryApi::kCacheFile,
+                                    [&](Archive& ar) { cache.Serialize(ar); });
+  if (!read.ok()) std::printf("  contact cache: %s\n", read.message.c_str());
+  return cache;
+}
+
+// Prints the outcome and the notices of a contact sync; the notices are then
+// handled, as a desktop program does once the user has seen them.
+bool RunContacts(const char* who, CategoryApi& api, br_error result) {
+  std::printf("  %s sync: %s, %d conflict(s)%s%s\n", who, ResultName(result), api.SyncConflicts(),
+              api.GetErrorMessage().empty() ? "" : ", ", api.GetErrorMessage().c_str());
+  UserNoticeManager& notices = api.GetUserNoticeManager();
+  std::printf("%s", DescribeNotices(notices, "  ").c_str());
+  for (int32_t i = 0; i < notices.GetListCount(); ++i) notices[i].MarkHandled();
+  notices.RemoveHandledNotifications();
+  return result == ERR_NONE;
+}
+
+// What the user sees of a copy, independent of record ids: one sorted line per
+// live category and per live contact with every field and its category.
+std::vector<std::string> Contents(const CategoryManager& manager) {
+  std::vector<std::string> lines;
+  const CategoryList& categories = manager.GetCategoryList();
+  for (int32_t i = 0; i < categories.GetListCount(); ++i) {
+    if (categories[i].IsDeleted()) continue;
+    CategoryDescriptor d = categories[i].GetCategoryDescriptor();
+    lines.push_back("category " + d.GetDisplayString());
+  }
+  const ContactList& contacts = manager.GetContactList();
+  for (int32_t i = 0; i < contacts.GetListCount(); ++i) {
+    const Contact& c = contacts[i];
+    if (c.IsDeleted()) continue;
+    ContactDescriptor d = c.GetContactDescriptor();
+    std::string line = "contact";
+    for (int32_t k = 0; k < ContactDescriptor::numDatums; ++k) line += "|" + d.GetDatum(k);
+    line += Format("|%x|%x|%d|%d|", d.GetFlags(), d.GetOptions(), d.GetOffset(),
+                   d.GetIsPrivate() ? 1 : 0);
+    line += c.IsUnfiled() ? "Unfiled" : c.GetCategory().GetCategoryDescriptor().GetCategoryName();
+    lines.push_back(line);
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// The contacts part of the demo, in the calendar part's directory; calendar is
+// the calendar part's desktop API object. Steps go on from n.
+bool ContactsDemo(const std::string& dir, CalendarApi& calendar, int& n) {
+  std::printf("\n==== Contacts\n");
+  CategoryApi desk = BrontelAPI::CreateCategoryApi(dir, "demo desktop");
+  CategoryApi hand = BrontelAPI::CreateCategoryApi(dir, "demo handheld");
+  CategoryManager desktop = desk.GetCategoryManager();
+  AddressBook desktopBook(1000);
+  AddressBook handheldBook(5000);
+  bool ok = true;
+
+  Step(n, "the desktop address book has two categories and five contacts");
+  Category family = AddCategory(desktop, "Family", false);
+  Category work = AddCategory(desktop, "Work", false);
+  AddContact(desktop, family, "Smith", "Ann", "555-0101");
+  AddContact(desktop, family, "Brown", "Carl", "555-0103");
+  Contact green = AddContact(desktop, work, "Green", "Dora", "555-0104");
+  green.GetContactDescriptor().SetDatum(ContactDescriptor::kCompany, "Acme");
+  AddContact(desktop, work, "Gray", "Frank", "555-0106");
+  AddContact(desktop, Category(), "White", "Eve", "555-0105");
+  // Table versions come from the server; an address book without one has never
+  // been synchronized, and a handheld copy without one is merged without its
+  // shadow. These books are at version 1, as the account's last server sync
+  // left them.
+  desktop.SetVersion(1);
+  desktopBook.Save(desktop);
+  ShowContacts("the desktop", desktop);
+
+  Step(n, "first desktop contact sync fills the empty contact cache");
+  ok &= RunContacts("desktop", desk, desk.SyncDesktop());
+  desktopBook.Save(desktop);
+  ShowContacts("the contact cache", ReadContactCache(dir).GetCategoryManager());
+
+  Step(n, "the account id set on the calendar side reaches the contact cache");
+  UID128 gid;
+  gid.SetString("4A7F0C21-5B9E-4D2A-8C11-0123456789AB");
+  std::printf("  calendar SetGID(%s): %s\n", gid.GetString().c_str(),
+              calendar.SetGID(gid) ? "set" : "refused");
+  bool hasGid = desk.HasCacheGID();
+  std::printf("  contacts HasCacheGID: %s, GetGID: %s\n", hasGid ? "yes" : "no",
+              desk.GetGID().GetString().c_str());
+  ok &= hasGid && desk.GetGID() == gid;
+
+  Step(n, "first handheld contact sync: the empty handheld receives everything");
+  ok &= RunContacts("handheld", hand, hand.SyncHandheld());
+  CategoryManager handheld = hand.GetCategoryManager();
+  handheldBook.Save(handheld);
+  ShowContacts("the handheld", handheld);
+  std::printf("  the handheld's account id after the sync: %s\n",
+              hand.GetGID().GetString().c_str());
+  ok &= hand.GetGID() == gid;
+
+  Step(n, "edits on both sides");
+  std::printf("  desktop: Ann Smith gets a new number, Carl Brown too, Frank Gray is deleted\n");
+  FindContact(desktop, "Smith")
+      .GetContactDescriptor()
+      .SetDatum(ContactDescriptor::kFirstPhone, "555-0199");
+  FindContact(desktop, "Brown")
+      .GetContactDescriptor()
+      .SetDatum(ContactDescriptor::kFirstPhone, "555-1111");
+  FindContact(desktop, "Gray").Remove();
+  std::printf(
+      "  handheld: Dora Green's company is renamed, Carl Brown gets another number,\n"
+      "            Eve White moves from Unfiled to Family\n");
+  FindContact(handheld, "Green")
+      .GetContactDescriptor()
+      .SetDatum(ContactDescriptor::kCompany, "Acme Ltd");
+  FindContact(handheld, "Brown")
+      .GetContactDescriptor()
+      .SetDatum(ContactDescriptor::kFirstPhone, "555-2222");
+  FindContact(handheld, "White").SetCategory(FindCategory(handheld, "Family"));
+
+  Step(n, "desktop sync, then handheld sync: the two edits of Carl Brown collide");
+  ok &= RunContacts("desktop", desk, desk.SyncDesktop());
+  desktopBook.Save(desktop);
+  ok &= RunContacts("handheld", hand, hand.SyncHandheld());
+  ShowContacts("the handheld", handheld);
+
+  Step(n, "the handheld user keeps their own number for Carl; then both sides sync again");
+  Contact brown = FindContact(handheld, "Brown");
+  if (!brown.IsNull() && brown.IsConflicted()) brown.RejectConflict();
+  handheldBook.Save(handheld);
+  ok &= RunContacts("handheld", hand, hand.SyncHandheld());
+  handheldBook.Save(handheld);
+  ok &= RunContacts("desktop", desk, desk.SyncDesktop());
+  desktopBook.Save(desktop);
+  ShowContacts("the desktop", desktop);
+
+  Step(n, "a subscribed category named Family arrives on the desktop next to the owned Family");
+  Category subscribed = AddCategory(desktop, "Family", true);
+  AddContact(desktop, subscribed, "Black", "Hal", "555-0107");
+  desktopBook.Save(desktop);
+  ok &= RunContacts("desktop", desk, desk.SyncDesktop());
+  desktopBook.Save(desktop);
+  ok &= RunContacts("handheld", hand, hand.SyncHandheld());
+  handheldBook.Save(handheld);
+  ShowContacts("the handheld", handheld);
+
+  Step(n, "one more desktop sync; all three address books agree");
+  ok &= RunContacts("desktop", desk, desk.SyncDesktop());
+  desktopBook.Save(desktop);
+  CategoryManager cache = ReadContactCache(dir).GetCategoryManager();
+  ShowContacts("the desktop", desktop);
+  ShowContacts("the handheld", handheld);
+  ShowContacts("the contact cache", cache);
+  bool agree = Contents(desktop) == Contents(handheld) && Contents(desktop) == Contents(cache);
+  std::printf("  the desktop, the handheld and the contact cache %s\n",
+              agree ? "agree" : "DISAGREE");
+  std::printf("  account id: desktop %s, handheld %s, cache %s\n",
+              desk.GetGID().GetString().c_str(), hand.GetGID().GetString().c_str(),
+              cache.GetGID().GetString().c_str());
+  return ok && agree;
+}
+
 }  // namespace
 
 int DemoCommand(const std::vector<std::string>& args) {
@@ -140,6 +394,7 @@ int DemoCommand(const std::vector<std::string>& args) {
     return 2;
   }
   std::printf("Brontel %s demo in %s\n", BrontelAPI::GetVersion().c_str(), dir.c_str());
+  std::printf("\n==== Calendars\n");
 
   CalendarApi desk = BrontelAPI::CreateCalendarApi(dir, "demo desktop");
   CalendarApi hand = BrontelAPI::CreateCalendarApi(dir, "demo handheld");
@@ -224,9 +479,14 @@ int DemoCommand(const std::vector<std::string>& args) {
   Show("the desktop", desktop);
   Show("the handheld", handheld);
   ShowCache(dir);
-  std::printf("\nThe cache and shadow files are in %s; look at them with\n"
-              "  brontel show %s/%s\n",
-              dir.c_str(), dir.c_str(), CalendarApi::kCacheFile);
+
+  ok &= ContactsDemo(dir, desk, n);
+
+  std::printf(
+      "\nThe cache and shadow files are in %s; look at them with\n"
+      "  brontel show %s/%s\n"
+      "  brontel show %s/%s\n",
+      dir.c_str(), dir.c_str(), CalendarApi::kCacheFile, dir.c_str(), CategoryApi::kCacheFile);
   return ok ? 0 : 1;
 }
 

@@ -5,6 +5,8 @@
 //   brontel sample-log FILE    writes a sample log file to look at with `show`
 //   brontel calendar OP --dir DIR --copy FILE.json
 //                              runs a calendar sync of the copy in FILE.json
+//   brontel contacts OP --dir DIR --copy FILE.json
+//                              runs a contact sync of the copy in FILE.json
 //   brontel demo [--dir DIR]   a desktop and a handheld kept in step
 #include <cstdio>
 #include <cstring>
@@ -25,6 +27,7 @@ int Usage() {
                "       brontel show FILE\n"
                "       brontel sample-log FILE\n"
                "       brontel calendar OP --dir DIR --copy FILE.json\n"
+               "       brontel contacts OP --dir DIR --copy FILE.json\n"
                "       brontel demo [--dir DIR]\n");
   return 2;
 }
@@ -92,6 +95,7 @@ int main(int argc, char** argv) {
   if (command == "sample-log" && argc == 3) return SampleLog(argv[2]);
   std::vector<std::string> rest(argv + 2, argv + argc);
   if (command == "calendar") return brontel::tool::CalendarCommand(rest);
+  if (command == "contacts") return brontel::tool::ContactsCommand(rest);
   if (command == "demo") return brontel::tool::DemoCommand(rest);
   return Usage();
 }

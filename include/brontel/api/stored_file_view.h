@@ -1,7 +1,8 @@
-// Shows any file that the library writes (log, cache and shadow files) as a
-// tree of text:
-// the stored object is read back by class name and displays itself, with the
-// objects carried by log entries expanded in place.
+// Shows any file that the library writes (log files, and the cache and shadow
+// files of the calendar and the contact side) as a tree of text: the stored
+// object is read back by class name and displays itself, with the objects
+// carried by log entries expanded in place. A cache shows its sequence above
+// its records.
 #pragma once
 
 #include <string>
