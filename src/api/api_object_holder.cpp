@@ -31,6 +31,22 @@ void ApiObjectHolder::Open(const std::string& directory) {
   m_log.Log("community url", registry.GetServerCommunityUrl());
 }
 
+void ApiObjectHolder::serializeState(Archive& ar) {
+  if (ar.IsStoring()) {
+    ar.WriteString(m_suffix);
+    ar.WriteString(m_errorMessage);
+    ar.WriteInt(m_conflicts);
+    ar.WriteBytes(m_gid.Bytes(), UID128::kByteCount);
+  } else {
+    m_suffix = ar.ReadString();
+    m_errorMessage = ar.ReadString();
+    m_conflicts = ar.ReadInt();
+    uint8_t bytes[UID128::kByteCount];
+    ar.ReadBytes(bytes, sizeof bytes);
+    m_gid = UID128(bytes);
+  }
+}
+
 void ApiObjectHolder::checkRegistryFlags() {
   CRegistry registry;
   m_loggingMask = registry.GetSyncLogging();

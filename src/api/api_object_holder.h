@@ -71,6 +71,10 @@ class ApiObjectHolder : public Holder {
   }
   std::string PathOf(const std::string& name) const { return m_directory + "/" + name; }
 
+  // The result of the last operation and the account id, in the diagnostic
+  // form of the API objects (no file of the cache directory uses it).
+  void serializeState(Archive& ar);
+
   // Reads the logging switches and creates the time logger on first need.
   void checkRegistryFlags();
   // Creates the directory when missing, then takes the family's lock.

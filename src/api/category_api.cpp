@@ -45,19 +45,7 @@ BRONTEL_IMPLEMENT_SERIAL(CategoryApiHolder, "CategoryApiHolder");
 
 void CategoryApiHolder::Serialize(Archive& ar) {
   // A diagnostic form; no file of the cache directory uses it.
-  if (ar.IsStoring()) {
-    ar.WriteString(m_suffix);
-    ar.WriteString(m_errorMessage);
-    ar.WriteInt(m_conflicts);
-    ar.WriteBytes(m_gid.Bytes(), UID128::kByteCount);
-  } else {
-    m_suffix = ar.ReadString();
-    m_errorMessage = ar.ReadString();
-    m_conflicts = ar.ReadInt();
-    uint8_t bytes[UID128::kByteCount];
-    ar.ReadBytes(bytes, sizeof bytes);
-    m_gid = UID128(bytes);
-  }
+  serializeState(ar);
   m_categoryManager.SerializeQuick(ar, Archive::kNoSchema);
   m_handheldShadow.SerializeQuick(ar, Archive::kNoSchema);
 }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -7,26 +8,41 @@
 #include "brontel/platform/file_system.h"
 #include "brontel/platform/format.h"
 #include "commands.h"
+#include "copy_command.h"
 #include "copy_json.h"
 
 namespace brontel::tool {
 
 const char* ResultName(uint32_t result) {
   switch (result) {
-    case ERR_NONE: return "ERR_NONE";
-    case ERR_XML_PARSE: return "ERR_XML_PARSE";
-    case ERR_EMPTY_RESPONSE: return "ERR_EMPTY_RESPONSE";
-    case ERR_NO_CHILD_ELEMENTS: return "ERR_NO_CHILD_ELEMENTS";
-    case ERR_WRONG_ROOT: return "ERR_WRONG_ROOT";
-    case ERR_CONNECTION: return "ERR_CONNECTION";
-    case ERR_SERVER_QUERY: return "ERR_SERVER_QUERY";
-    case ERR_NO_SERVER_UPDATE: return "ERR_NO_SERVER_UPDATE";
-    case ERR_SERVER_FAILURE: return "ERR_SERVER_FAILURE";
-    case ERR_CONFLICTING_ACCOUNTS: return "ERR_CONFLICTING_ACCOUNTS";
-    case ERR_TOO_MANY_CATEGORIES: return "ERR_TOO_MANY_CATEGORIES";
-    case ERR_NOT_IMPLEMENTED: return "ERR_NOT_IMPLEMENTED";
-    case ERR_DAMAGED_FILE: return "ERR_DAMAGED_FILE";
-    case ERR_WRITE_FAILED: return "ERR_WRITE_FAILED";
+    case ERR_NONE:
+      return "ERR_NONE";
+    case ERR_XML_PARSE:
+      return "ERR_XML_PARSE";
+    case ERR_EMPTY_RESPONSE:
+      return "ERR_EMPTY_RESPONSE";
+    case ERR_NO_CHILD_ELEMENTS:
+      return "ERR_NO_CHILD_ELEMENTS";
+    case ERR_WRONG_ROOT:
+      return "ERR_WRONG_ROOT";
+    case ERR_CONNECTION:
+      return "ERR_CONNECTION";
+    case ERR_SERVER_QUERY:
+      return "ERR_SERVER_QUERY";
+    case ERR_NO_SERVER_UPDATE:
+      return "ERR_NO_SERVER_UPDATE";
+    case ERR_SERVER_FAILURE:
+      return "ERR_SERVER_FAILURE";
+    case ERR_CONFLICTING_ACCOUNTS:
+      return "ERR_CONFLICTING_ACCOUNTS";
+    case ERR_TOO_MANY_CATEGORIES:
+      return "ERR_TOO_MANY_CATEGORIES";
+    case ERR_NOT_IMPLEMENTED:
+      return "ERR_NOT_IMPLEMENTED";
+    case ERR_DAMAGED_FILE:
+      return "ERR_DAMAGED_FILE";
+    case ERR_WRITE_FAILED:
+      return "ERR_WRITE_FAILED";
   }
   return "unknown result";
 }
@@ -105,68 +121,36 @@ int Usage() {
 }  // namespace
 
 int CalendarCommand(const std::vector<std::string>& args) {
-  if (args.empty()) return Usage();
-  std::string op = args[0], dir, copyPath;
-  for (size_t i = 1; i + 1 < args.size(); i += 2) {
-    if (args[i] == "--dir") {
-      dir = args[i + 1];
-    } else if (args[i] == "--copy") {
-      copyPath = args[i + 1];
-    } else {
-      return Usage();
-    }
-  }
-  if (dir.empty() || copyPath.empty() || args.size() % 2 == 0) return Usage();
-
+  CopyCommandArgs a;
+  if (!ParseCopyCommandArgs(args, &a)) return Usage();
+  const std::vector<std::string> kOps = {"sync-desktop", "sync-handheld",
+                                         "sync-handheld-first-time", "handheld-overrides",
+                                         "desktop-overrides"};
+  if (std::find(kOps.begin(), kOps.end(), a.op) == kOps.end()) return Usage();
   std::string text, error;
-  int err = 0;
-  if (!ReadWholeFile(copyPath, &text, &error, &err)) {
-    if (err != ENOENT) {
-      std::fprintf(stderr, "brontel: %s\n", error.c_str());
-      return 1;
-    }
-    text = "{}";  // a copy that does not exist yet is empty
-  }
-  CalendarApi api = BrontelAPI::CreateCalendarApi(dir, "brontel tool");
+  if (!ReadCopyFile(a.copyPath, &text)) return 1;
+  CalendarApi api = BrontelAPI::CreateCalendarApi(a.dir, "brontel tool");
   CalendarManager manager = api.GetCalendarManager();
   if (!LoadCopy(text, manager, &error)) {
-    std::fprintf(stderr, "brontel: %s: %s\n", copyPath.c_str(), error.c_str());
+    std::fprintf(stderr, "brontel: %s: %s\n", a.copyPath.c_str(), error.c_str());
     return 1;
   }
 
   br_error result;
-  if (op == "sync-desktop") {
+  if (a.op == "sync-desktop") {
     result = api.SyncDesktop();
-  } else if (op == "sync-handheld") {
+  } else if (a.op == "sync-handheld") {
     result = api.SyncHandheld();
-  } else if (op == "sync-handheld-first-time") {
+  } else if (a.op == "sync-handheld-first-time") {
     result = api.SyncHandheldFirstTime();
-  } else if (op == "handheld-overrides") {
+  } else if (a.op == "handheld-overrides") {
     result = api.SyncHandheldOverideDesktop();
-  } else if (op == "desktop-overrides") {
-    result = api.SyncDesktopOverideHandheld();
   } else {
-    return Usage();
+    result = api.SyncDesktopOverideHandheld();
   }
 
-  std::string saved = SaveCopy(api.GetCalendarManager());
-  if (!ReplaceFileAtomically(
-          copyPath,
-          [&](ByteSink& sink) {
-            sink.Append(reinterpret_cast<const uint8_t*>(saved.data()), saved.size());
-          },
-          &error)) {
-    std::fprintf(stderr, "brontel: %s\n", error.c_str());
-    return 1;
-  }
-  std::printf("result: %u %s\n", result, ResultName(result));
-  if (!api.GetErrorMessage().empty()) std::printf("error: %s\n", api.GetErrorMessage().c_str());
-  std::printf("conflicts: %d\n", api.SyncConflicts());
-  UserNoticeManager& notices = api.GetUserNoticeManager();
-  for (int32_t i = 0; i < notices.GetListCount(); ++i) {
-    std::printf("notice: %s\n  %s\n%s", notices[i].GetTitle().c_str(),
-                notices[i].GetSummary().c_str(), notices[i].GetDetails().c_str());
-  }
+  if (!WriteCopyFile(a.copyPath, SaveCopy(api.GetCalendarManager()))) return 1;
+  PrintOutcome(result, api);
   std::printf("%s", DescribeCopy(api.GetCalendarManager(), "  ").c_str());
   return result == ERR_NONE ? 0 : 1;
 }

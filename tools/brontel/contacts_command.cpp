@@ -15,6 +15,7 @@
 #include "brontel/platform/format.h"
 #include "commands.h"
 #include "contact_copy_json.h"
+#include "copy_command.h"
 
 namespace brontel::tool {
 namespace {
@@ -138,67 +139,31 @@ int Usage() {
 }  // namespace
 
 int ContactsCommand(const std::vector<std::string>& args) {
-  if (args.empty()) return Usage();
-  std::string op = args[0], dir, copyPath;
-  if (op != "sync-desktop" && op != "sync-handheld" && op != "handheld-overrides") return Usage();
-  for (size_t i = 1; i + 1 < args.size(); i += 2) {
-    if (args[i] == "--dir") {
-      dir = args[i + 1];
-    } else if (args[i] == "--copy") {
-      copyPath = args[i + 1];
-    } else {
-      return Usage();
-    }
+  CopyCommandArgs a;
+  if (!ParseCopyCommandArgs(args, &a)) return Usage();
+  if (a.op != "sync-desktop" && a.op != "sync-handheld" && a.op != "handheld-overrides") {
+    return Usage();
   }
-  if (dir.empty() || copyPath.empty() || args.size() % 2 == 0) return Usage();
-
   std::string text, error;
-  int err = 0;
-  if (!ReadWholeFile(copyPath, &text, &error, &err)) {
-    if (err != ENOENT) {
-      std::fprintf(stderr, "brontel: %s\n", error.c_str());
-      return 1;
-    }
-    // A copy that does not exist yet is empty; but the merged copy must have
-    // somewhere to go before the sync changes the cache.
-    std::filesystem::path parent = std::filesystem::path(copyPath).parent_path();
-    if (!parent.empty() && !std::filesystem::is_directory(parent)) {
-      std::fprintf(stderr, "brontel: %s: no directory %s\n", copyPath.c_str(),
-                   parent.string().c_str());
-      return 1;
-    }
-    text = "{}";
-  }
-  CategoryApi api = BrontelAPI::CreateCategoryApi(dir, "brontel tool");
+  if (!ReadCopyFile(a.copyPath, &text)) return 1;
+  CategoryApi api = BrontelAPI::CreateCategoryApi(a.dir, "brontel tool");
   CategoryManager manager = api.GetCategoryManager();
   if (!LoadContactCopy(text, manager, &error)) {
-    std::fprintf(stderr, "brontel: %s: %s\n", copyPath.c_str(), error.c_str());
+    std::fprintf(stderr, "brontel: %s: %s\n", a.copyPath.c_str(), error.c_str());
     return 1;
   }
 
   br_error result;
-  if (op == "sync-desktop") {
+  if (a.op == "sync-desktop") {
     result = api.SyncDesktop();
-  } else if (op == "sync-handheld") {
+  } else if (a.op == "sync-handheld") {
     result = api.SyncHandheld();
   } else {
     result = api.SyncHandheldOverideDesktop();
   }
 
-  std::string saved = SaveContactCopy(api.GetCategoryManager());
-  if (!ReplaceFileAtomically(
-          copyPath,
-          [&](ByteSink& sink) {
-            sink.Append(reinterpret_cast<const uint8_t*>(saved.data()), saved.size());
-          },
-          &error)) {
-    std::fprintf(stderr, "brontel: %s\n", error.c_str());
-    return 1;
-  }
-  std::printf("result: %u %s\n", result, ResultName(result));
-  if (!api.GetErrorMessage().empty()) std::printf("error: %s\n", api.GetErrorMessage().c_str());
-  std::printf("conflicts: %d\n", api.SyncConflicts());
-  std::printf("%s", DescribeNotices(api.GetUserNoticeManager(), "").c_str());
+  if (!WriteCopyFile(a.copyPath, SaveContactCopy(api.GetCategoryManager()))) return 1;
+  PrintOutcome(result, api);
   std::printf("%s", DescribeContacts(api.GetCategoryManager(), "  ").c_str());
   return result == ERR_NONE ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "brontel/core/build_tag.h"
 #include "brontel/core/enumerations.h"
 #include "brontel/platform/tree_view.h"
 
@@ -45,9 +46,6 @@ class BrontelAPI {
   static TreeItem DisplayTree(TreeView& tree, TreeItem parent, int32_t length,
                               const uint8_t* bytes);
 };
-
-// The build tag: library letters, then year, month, day and time of the build.
-inline constexpr char kBuildTag[] = "BRy2000m03d29t1052";
 
 // Prepares the library after loading: registers every stored class so that
 // files can be read back by class name. Idempotent; readers of the library call
