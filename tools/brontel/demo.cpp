@@ -39,7 +39,9 @@ uint16_t Date(const char* text) {
   return packed;
 }
 
-uint16_t Time(int hours, int minutes) { return static_cast<uint16_t>(hours * 256 + minutes); }
+uint16_t Time(int hours, int minutes) {
+  return static_cast<uint16_t>(hours * 256 + minutes);
+}
 
 // What a desktop program or a handheld conduit does with the records a sync
 // hands back: deleted ones go, new ones get the store's own record ids, and
@@ -105,7 +107,9 @@ Calendar FindCalendar(const CalendarManager& manager, const std::string& name) {
   return Calendar();
 }
 
-void Step(int& n, const std::string& what) { std::printf("\n== Step %d: %s\n", ++n, what.c_str()); }
+void Step(int& n, const std::string& what) {
+  std::printf("\n== Step %d: %s\n", ++n, what.c_str());
+}
 
 void Show(const char* who, const CalendarManager& manager) {
   std::printf("  %s holds:\n%s", who, DescribeCopy(manager, "    ").c_str());
