@@ -14,6 +14,10 @@ PACKAGES=(
   libclang-rt-14-dev
   pkg-config
   nlohmann-json3-dev
+  libcurl4-openssl-dev
+  libsystemd-dev
+  dbus-daemon
+  libcpp-httplib-dev
 )
 
 missing=()
