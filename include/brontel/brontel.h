@@ -3,13 +3,21 @@
 
 #include "brontel/platform/archive.h"
 #include "brontel/platform/archive_file.h"
+#include "brontel/platform/clipboard_slot.h"
 #include "brontel/platform/debug_sink.h"
+#include "brontel/platform/desktop_bus.h"
+#include "brontel/platform/file_lock.h"
 #include "brontel/platform/file_system.h"
 #include "brontel/platform/format.h"
+#include "brontel/platform/http_client.h"
+#include "brontel/platform/message_box.h"
 #include "brontel/platform/precondition.h"
+#include "brontel/platform/program_launch.h"
+#include "brontel/platform/reg_file.h"
 #include "brontel/platform/serializable.h"
 #include "brontel/platform/tree_view.h"
 
+#include "brontel/core/build_tag.h"
 #include "brontel/core/core_classes.h"
 #include "brontel/core/enumerations.h"
 #include "brontel/core/handle.h"
@@ -28,6 +36,10 @@
 #include "brontel/core/versioning.h"
 
 #include "brontel/host/host_classes.h"
+#include "brontel/host/registry.h"
+#include "brontel/host/tandro_messenger.h"
+#include "brontel/host/time_logger.h"
+#include "brontel/host/user_notice_manager.h"
 #include "brontel/host/web_content.h"
 
 #include "brontel/lists/growable_array.h"
@@ -57,12 +69,13 @@
 #include "brontel/contacts/contact_holders.h"
 #include "brontel/contacts/contact_lists.h"
 
-#include "brontel/protocol/response_translator.h"
-#include "brontel/protocol/xml_responder.h"
-
 #include "brontel/protocol/xml_element.h"
 #include "brontel/protocol/xml_node.h"
 #include "brontel/protocol/xml_parser.h"
+#include "brontel/protocol/response_translator.h"
+#include "brontel/protocol/xml_query_server.h"
+#include "brontel/protocol/xml_requestor.h"
+#include "brontel/protocol/xml_responder.h"
 
 #include "brontel/sync/calendar_transformation.h"
 #include "brontel/sync/category_transformation.h"

@@ -62,7 +62,7 @@ uint8_t SimXmlAttribute::CSToB(const std::string& text) {
 // ---- nodes ----
 
 SimXmlNode::SimXmlNode(const Text& text, size_t start, SimXmlNode* parent, int32_t depth)
-    : m_text(text), m_start(start), m_position(start), m_parent(parent) {
+    : m_text(text), m_position(start), m_parent(parent) {
   parse(depth);
 }
 

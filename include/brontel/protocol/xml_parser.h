@@ -92,7 +92,6 @@ class SimXmlNode {
   void finishTag();
 
   Text m_text;
-  size_t m_start = 0;
   size_t m_position = 0;
   size_t m_nameEnd = 0;
   size_t m_tagEnd = 0;
