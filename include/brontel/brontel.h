@@ -35,6 +35,7 @@
 #include "brontel/core/uid128.h"
 #include "brontel/core/versioning.h"
 
+#include "brontel/host/ensure_standard_files.h"
 #include "brontel/host/host_classes.h"
 #include "brontel/host/registry.h"
 #include "brontel/host/tandro_messenger.h"
