@@ -350,8 +350,23 @@ RegFile::Value& RegFile::ValueToChange(const std::string& keyPath, const std::st
   return key->values.back();
 }
 
+namespace {
+
+bool WritableNames(const std::string& keyPath, const std::string& name) {
+  auto control = [](const std::string& text) {
+    for (unsigned char c : text) {
+      if (c < 0x20 || c == 0x7F) return true;
+    }
+    return false;
+  };
+  return !control(keyPath) && !control(name) && keyPath.find(']') == std::string::npos;
+}
+
+}  // namespace
+
 bool RegFile::SetString(const std::string& keyPath, const std::string& name,
                         const std::string& text) {
+  if (!WritableNames(keyPath, name)) return false;
   std::string stored = text.substr(0, text.find('\0'));
   if (stored.find_first_of("\r\n") != std::string::npos) return false;
   Value& value = ValueToChange(keyPath, name);
@@ -362,12 +377,14 @@ bool RegFile::SetString(const std::string& keyPath, const std::string& name,
   return true;
 }
 
-void RegFile::SetDword(const std::string& keyPath, const std::string& name, uint32_t number) {
+bool RegFile::SetDword(const std::string& keyPath, const std::string& name, uint32_t number) {
+  if (!WritableNames(keyPath, name)) return false;
   Value& value = ValueToChange(keyPath, name);
   value.type = ValueType::kDword;
   value.number = number;
   value.text.clear();
   value.data.clear();
+  return true;
 }
 
 bool UpdateRegFile(const std::string& path, const std::function<void(RegFile& store)>& change,

@@ -182,6 +182,20 @@ TEST(RegFileTest, TextsStopAtAZeroByteAndCannotHoldALineBreak) {
   }
 }
 
+TEST(RegFileTest, NamesThatWouldPlantOtherKeysAreRefused) {
+  RegFile store;
+  struct Case {
+    std::string key, name;
+  };
+  for (const Case& c :
+       {Case{kTandro, "A\n[HKEY_CURRENT_USER\\Evil]"}, Case{kTandro, "tab\there"},
+        Case{std::string(kTandro) + "]\n[Other", "A"}, Case{std::string(kTandro) + "\rX", "A"}}) {
+    EXPECT_FALSE(store.SetString(c.key, c.name, "v")) << c.name;
+    EXPECT_FALSE(store.SetDword(c.key, c.name, 1)) << c.name;
+  }
+  EXPECT_EQ(store.ToText(), RegFile().ToText()) << "nothing was added";
+}
+
 TEST(RegFileTest, HeaderVariantsLineEndsAndCommentsAreAccepted) {
   const std::string body = "[" + kTandro + "]\n\"N\"=dword:00000005\n";
   const std::string inputs[] = {

@@ -72,7 +72,10 @@ class RegFile {
   // taken up to its first zero byte. SetString returns false and changes
   // nothing for text with a line break, which one line cannot hold.
   bool SetString(const std::string& keyPath, const std::string& name, const std::string& text);
-  void SetDword(const std::string& keyPath, const std::string& name, uint32_t number);
+  // Both setters refuse (false, nothing changed) a key path or a value name
+  // holding a control character, or a key path holding "]": the file would
+  // read back with keys or values the caller never wrote.
+  bool SetDword(const std::string& keyPath, const std::string& name, uint32_t number);
 
  private:
   Key* FindKeyToChange(const std::string& keyPath);
