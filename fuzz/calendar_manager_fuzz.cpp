@@ -18,46 +18,11 @@
 #include "brontel/calendar/calendar_manager.h"
 #include "brontel/platform/archive.h"
 #include "brontel/platform/tree_view.h"
+#include "stored_manager_round_trip.h"
 
 namespace {
 
 using namespace brontel;
-
-// Releases the reference that ReadObjectAs hands to its caller.
-template <class H>
-class Read {
- public:
-  explicit Read(H* holder) : m_holder(holder) {}
-  ~Read() {
-    if (m_holder != nullptr) m_holder->ReleaseReference();
-  }
-  Read(const Read&) = delete;
-  Read& operator=(const Read&) = delete;
-  H* get() const { return m_holder; }
-
- private:
-  H* m_holder;
-};
-
-// Reads one object record of class H; null for the null record.
-template <class H>
-H* ReadHolder(std::string_view bytes, bool wholeInput) {
-  Archive ar(bytes);
-  H* holder = ReadObjectAs<H>(ar);
-  if (wholeInput && ar.Remaining() != 0) {
-    if (holder != nullptr) holder->ReleaseReference();
-    __builtin_trap();  // our own stored form must be read to its end
-  }
-  return holder;
-}
-
-std::string Store(const Serializable* holder) {
-  StringSink sink;
-  Archive ar(sink);
-  ar.WriteObject(holder);
-  ar.Flush();
-  return sink.contents();
-}
 
 // The manager of a holder read as H.
 CalendarManager ManagerOf(CalendarManagerHolder* holder) {
@@ -79,36 +44,7 @@ void Exercise(const CalendarManager& manager) {
 
 template <class H>
 void Fuzz(std::string_view input) {
-  std::string stored;
-  {
-    H* first = nullptr;
-    try {
-      first = ReadHolder<H>(input, false);
-    } catch (const ArchiveError&) {
-      return;
-    }
-    Read<H> owner(first);
-    if (first == nullptr) return;
-    Exercise(ManagerOf(first));
-    stored = Store(first);
-  }
-  // Our own stored form must always read back. A hostile input may hold what
-  // the writer leaves out (a placement whose event is missing, say), so the
-  // first rewrite may normalize it; from then on every rewrite is identical.
-  try {
-    std::string again;
-    {
-      Read<H> second(ReadHolder<H>(stored, true));
-      if (second.get() == nullptr) __builtin_trap();
-      Exercise(ManagerOf(second.get()));
-      again = Store(second.get());
-    }
-    Read<H> third(ReadHolder<H>(again, true));
-    if (third.get() == nullptr) __builtin_trap();
-    if (Store(third.get()) != again) __builtin_trap();
-  } catch (const ArchiveError&) {
-    __builtin_trap();  // our own stored form failed to read back
-  }
+  fuzz::RoundTrip<H>(input, [](H* holder) { Exercise(ManagerOf(holder)); });
 }
 
 }  // namespace
