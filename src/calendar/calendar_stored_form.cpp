@@ -319,10 +319,18 @@ class CalendarStoredForm::ManagerWriter {
 
   void WriteEventPass1(Event& e) {
     EventHolder* h = e.m_holder;
+    // Only this event's own placements, each once: a damaged input may list
+    // another event's placement, or one placement twice, under an event, and
+    // the reader refuses both.
     std::vector<CalendarEvent> stored;
+    std::unordered_set<const CalendarEventHolder*> seen;
     for (int32_t i = 0; i < h->m_calendarEvents.GetListCount(); ++i) {
       const CalendarEvent& link = h->m_calendarEvents[i];
-      if (!link.IsNull() && CalendarIsHere(link) && EventIsHere(link)) stored.push_back(link);
+      if (link.IsNull() || !CalendarIsHere(link) || !EventIsHere(link) ||
+          !link.GetEvent().IsSameHolder(e) || !seen.insert(link.m_holder).second) {
+        continue;
+      }
+      stored.push_back(link);
     }
     m_ar.WriteInt(static_cast<int32_t>(stored.size()));
     for (const CalendarEvent& link : stored) {
