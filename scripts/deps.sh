@@ -18,6 +18,10 @@ PACKAGES=(
   libsystemd-dev
   dbus-daemon
   libcpp-httplib-dev
+  libsqlite3-dev
+  libsodium-dev
+  libssl-dev
+  openssl
 )
 
 missing=()
