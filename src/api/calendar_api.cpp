@@ -17,9 +17,11 @@
 #include "brontel/platform/file_lock.h"
 #include "brontel/platform/file_system.h"
 #include "brontel/platform/format.h"
+#include "brontel/sync/calendar_server_transformation.h"
 #include "brontel/sync/calendar_transformation.h"
 #include "family_files.h"
 #include "gid_propagation.h"
+#include "server_sync.h"
 
 namespace brontel {
 
@@ -47,6 +49,7 @@ class CalendarApiHolder : public ApiObjectHolder {
   br_error writeCache(CalendarCache& cache, bool logAfter, bool propagateGID);
   br_error readShadowHandheld();
   br_error writeShadowHandheld();
+  br_error syncServerInternal(int32_t pass, SyncProgressCallback callback);
 
   CalendarManager m_calendarManager = CalendarManager::CreateEmpty();
   CalendarManager m_handheldShadow = CalendarManager::CreateEmpty();
@@ -81,6 +84,16 @@ br_error CalendarApiHolder::readShadowHandheld() {
 
 br_error CalendarApiHolder::writeShadowHandheld() {
   return WriteHandheldShadow(*this, m_handheldShadow);
+}
+
+br_error CalendarApiHolder::syncServerInternal(int32_t pass, SyncProgressCallback callback) {
+  static constexpr const char* kPassLetters[CalendarServerTransformation::kPassCount] = {"v", "c",
+                                                                                         "e", "d"};
+  CalendarServerTransformation engine;
+  engine.SetPass(pass);
+  engine.SetRevision(m_revision);
+  return RunServerPass<CalendarCache, CalendarManager>(*this, engine, pass, kPassLetters[pass],
+                                                       m_revision, callback);
 }
 
 // ---- the handle ----
@@ -271,6 +284,35 @@ br_error CalendarApi::SyncHandheldPreloadForFastSync() {
   h->m_calendarManager = copy;
   if (h->IsLoggingRecords()) h->m_log.Log("....handheld preload", copy.Clone());
   return ERR_NONE;
+}
+
+br_error CalendarApi::SyncServer(SyncProgressCallback callback) {
+  CalendarApiHolder* h = Live();
+  h->m_errorMessage.clear();
+  h->checkRegistryFlags();
+  h->TimeLogBegin("SyncServer");
+  const std::string savedSuffix = h->m_suffix;
+  if (h->IsLoggingRecords()) h->m_suffix += "_web";
+  TimeLogger* timeLogger = h->m_timeLogger.get();
+  ReportSyncProgress(callback, justGettingStarted, timeLogger);
+  ReportSyncProgress(callback, waitingForPriorSyncToComplete, timeLogger);
+  br_error result = ERR_NONE;
+  {
+    std::unique_ptr<FileLock> lock = h->takeLock();
+    h->m_conflicts = 0;
+    for (int32_t pass = 0; pass < CalendarServerTransformation::kPassCount && result == ERR_NONE;
+         ++pass) {
+      result = h->syncServerInternal(pass, callback);
+    }
+    h->m_suffix = savedSuffix;
+    h->TimeLogEnd("SyncServer");
+    ReportSyncProgress(callback, allDoneNow, timeLogger);
+  }
+  return result;
+}
+
+bool CalendarApi::RequestGIDFromServer(const std::string& user, const std::string& password) {
+  return RequestServerGID<CalendarCache>(*Live(), Live()->m_calendarManager, user, password);
 }
 
 UID128 CalendarApi::GetGID() const {

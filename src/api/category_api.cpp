@@ -3,9 +3,11 @@
 #include "api_object_holder.h"
 #include "brontel/api/brontel_api.h"
 #include "brontel/platform/file_lock.h"
+#include "brontel/sync/category_server_transformation.h"
 #include "brontel/sync/category_transformation.h"
 #include "family_files.h"
 #include "gid_propagation.h"
+#include "server_sync.h"
 
 namespace brontel {
 
@@ -30,6 +32,7 @@ class CategoryApiHolder : public ApiObjectHolder {
   void Serialize(Archive& ar) override;
 
   br_error syncClient(bool handheld);
+  br_error syncServerInternal(bool second, SyncProgressCallback callback);
 
   CategoryManager m_categoryManager = CategoryManager::CreateEmpty();
   CategoryManager m_handheldShadow = CategoryManager::CreateEmpty();
@@ -144,6 +147,14 @@ br_error CategoryApiHolder::syncClient(bool handheld) {
   return finish(written != ERR_NONE ? written : result);
 }
 
+br_error CategoryApiHolder::syncServerInternal(bool second, SyncProgressCallback callback) {
+  CategoryServerTransformation engine;
+  engine.SetSecondPass(second);
+  engine.SetUser(m_user);
+  return RunServerPass<CategoryCache, CategoryManager>(*this, engine, second ? 1 : 0,
+                                                       second ? "c" : "v", m_user, callback);
+}
+
 // ---- the handle ----
 
 CategoryApi::CategoryApi() : Handle(new CategoryApiHolder()) {}
@@ -195,6 +206,38 @@ br_error CategoryApi::SyncHandheldOverideDesktop() {
 br_error CategoryApi::SyncDesktopOverideHandheld() {
   Live()->m_errorMessage = "Feature not implemented";
   return ERR_NOT_IMPLEMENTED;
+}
+
+br_error CategoryApi::SyncServer(SyncProgressCallback callback) {
+  CategoryApiHolder* h = Live();
+  h->m_errorMessage.clear();
+  h->checkRegistryFlags();
+  h->TimeLogBegin("SyncServer");
+  const std::string savedSuffix = h->m_suffix;
+  if (h->IsLoggingRecords()) h->m_suffix += "_web";
+  TimeLogger* timeLogger = h->m_timeLogger.get();
+  ReportSyncProgress(callback, justGettingStarted, timeLogger);
+  ReportSyncProgress(callback, waitingForPriorSyncToComplete, timeLogger);
+  br_error result = ERR_NONE;
+  {
+    std::unique_ptr<FileLock> lock = h->takeLock();
+    ReportSyncProgress(callback, gettingSyncDataReady, timeLogger);
+    // Both passes add their conflicts: the second must not hide the first's.
+    h->m_conflicts = 0;
+    result = h->syncServerInternal(false, callback);
+    if (result == ERR_NONE) {
+      if (h->IsLoggingRecords()) h->m_suffix += "x";
+      result = h->syncServerInternal(true, callback);
+    }
+    h->m_suffix = savedSuffix;
+    ReportSyncProgress(callback, allDoneNow, timeLogger);
+    h->TimeLogEnd("SyncServer");
+  }
+  return result;
+}
+
+bool CategoryApi::RequestGIDFromServer(const std::string& user, const std::string& password) {
+  return RequestServerGID<CategoryCache>(*Live(), Live()->m_categoryManager, user, password);
 }
 
 UID128 CategoryApi::GetGID() const {

@@ -87,6 +87,48 @@ br_error WriteHandheldShadow(ApiObjectHolder& h, Manager& shadow) {
   return h.writeStored(h.m_family.handheldShadowFile, [&](Archive& ar) { shadow.Serialize(ar); });
 }
 
+// A calendar shadow always uses the server's id layout; a contact shadow has
+// one layout only.
+inline void ConfirmServerLayout(CalendarManager& shadow) {
+  shadow.ConfirmServerManager();
+}
+inline void ConfirmServerLayout(CategoryManager&) {}
+
+// Reads the server shadow into shadow (an empty manager when there is no
+// file); a file that exists but cannot be read gives ERR_DAMAGED_FILE and
+// leaves shadow as it was.
+template <class Manager>
+br_error ReadServerShadow(ApiObjectHolder& h, Manager& shadow, bool logBefore) {
+  h.TimeLogBegin("Read Shadow");
+  Manager read;
+  bool missing = false;
+  br_error result = h.readStored(
+      h.m_family.serverShadowFile, [&](Archive& ar) { read.Serialize(ar); }, &missing);
+  if (result == ERR_NONE && !missing) {
+    if (read.IsNull()) {
+      result = h.damaged(h.PathOf(h.m_family.serverShadowFile));
+    } else {
+      shadow = read;
+    }
+  }
+  if (result == ERR_NONE) {
+    ConfirmServerLayout(shadow);
+    if (logBefore && h.IsLoggingRecords()) h.m_log.Log("...server shadow before", shadow.Clone());
+  }
+  h.TimeLogEnd("Read Shadow");
+  return result;
+}
+
+template <class Manager>
+br_error WriteServerShadow(ApiObjectHolder& h, Manager& shadow, bool logAfter) {
+  h.TimeLogBegin("Write Shadow");
+  if (logAfter && h.IsLoggingRecords()) h.m_log.Log("...server shadow after", shadow.Clone());
+  br_error result =
+      h.writeStored(h.m_family.serverShadowFile, [&](Archive& ar) { shadow.Serialize(ar); });
+  h.TimeLogEnd("Write Shadow");
+  return result;
+}
+
 // Gives desktop the cache's account id when desktop has none; true when it
 // has one then.
 template <class Cache, class Manager>

@@ -5,7 +5,9 @@
 #include "brontel/calendar/calendar_classes.h"
 #include "brontel/contacts/contact_classes.h"
 #include "brontel/core/log_node.h"
+#include "brontel/sync/calendar_server_transformation.h"
 #include "brontel/sync/calendar_transformation.h"
+#include "brontel/sync/category_server_transformation.h"
 #include "brontel/sync/category_transformation.h"
 
 namespace brontel {
@@ -17,6 +19,8 @@ void RegisterSyncClasses() {
     RegisterContactClasses();
     ClassRegistry::Register(LogNodeOf<CalendarTransformation>::kClassInfo);
     ClassRegistry::Register(LogNodeOf<CategoryTransformation>::kClassInfo);
+    ClassRegistry::Register(LogNodeOf<CalendarServerTransformation>::kClassInfo);
+    ClassRegistry::Register(LogNodeOf<CategoryServerTransformation>::kClassInfo);
   });
 }
 

@@ -55,6 +55,15 @@ class CalendarApi : public Handle<CalendarApiHolder>, public ApiObject {
   br_error SyncDesktopOverideHandheld();
   // Loads the handheld shadow into the caller's records, without the lock.
   br_error SyncHandheldPreloadForFastSync();
+  // Four server passes (0: clicks and the server's update, 1: calendars,
+  // 2: events and placements, 3: deletions); the first failing pass ends the
+  // synchronization and keeps the server shadow file as it was. The callback
+  // (may be null) sees 0 and 1, then each pass's stages, then 7 in any case.
+  br_error SyncServer(SyncProgressCallback callback);
+  // Asks the server for an account id when the cache has none, for user and
+  // password; true when the caller's records have an account id afterwards
+  // (GetErrorMessage tells why not).
+  bool RequestGIDFromServer(const std::string& user, const std::string& password);
 
   UID128 GetGID() const;
   bool HasGID() const;

@@ -49,6 +49,15 @@ class CategoryApi : public Handle<CategoryApiHolder>, public ApiObject {
   br_error SyncHandheldOverideDesktop();
   // Not available for contacts: ERR_NOT_IMPLEMENTED, nothing touched.
   br_error SyncDesktopOverideHandheld();
+  // Two server passes: the first fetches the server's changes, the second
+  // sends the local ones; a failing first pass ends the synchronization and
+  // keeps the server shadow file as it was. The callback (may be null) sees
+  // 0, 1 and 2, then each pass's stages, then 7 in any case.
+  br_error SyncServer(SyncProgressCallback callback);
+  // Asks the server for an account id when the cache has none, for user and
+  // password; true when the caller's records have an account id afterwards
+  // (GetErrorMessage tells why not).
+  bool RequestGIDFromServer(const std::string& user, const std::string& password);
 
   UID128 GetGID() const;
   bool HasGID() const;

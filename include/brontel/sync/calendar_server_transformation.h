@@ -100,9 +100,6 @@ class CalendarServerTransformation : public LogAble {
   // k's alarm and use mark; a local edit of k becomes its conflict. Returns the
   // conflicts made (0 or 1).
   int32_t takeServerEvent(Event& k, const Event& s);
-  // Reports stage to callback (when there is one), timed as "callBack " and the
-  // stage's name.
-  void report(SyncProgressCallback callback, SyncCallBackProgress stage);
   void timeLogBegin(const std::string& label);
   void timeLogEnd();
 
