@@ -31,6 +31,7 @@
 #include "support/api_fixture.h"
 #include "support/calendar_fixture.h"
 #include "support/contact_fixture.h"
+#include "support/faulty_file_system.h"
 #include "support/scripted_sync_server.h"
 
 namespace brontel {
@@ -253,6 +254,26 @@ TEST_F(CalendarServerSyncTest, AFailingLaterPassKeepsItsShadowAndTheNextSynchron
   EXPECT_EQ(m_api.SyncConflicts(), 0);
   ASSERT_EQ(m_api.SyncDesktop(), ERR_NONE);
   EXPECT_EQ(EventNames(m_api.GetCalendarManager()), "Dentist at 9");
+}
+
+TEST_F(CalendarServerSyncTest, ACacheThatCannotBeWrittenEndsTheSynchronizationBeforeItsShadow) {
+  PrepareDesktop();
+  const auto before = Snapshot();
+  m_server->Answer(Answer(kGid, 0x1f4, "", true));
+  {
+    // The first file replaced in the pass is the cache.
+    testing::FaultyFileSystem faulty;
+    faulty.FailNth(testing::FaultyFileSystem::Op::kRename, 1);
+    EXPECT_EQ(m_api.SyncServer(nullptr), ERR_WRITE_FAILED);
+  }
+  EXPECT_EQ(m_server->RequestCount(), 1u);
+  EXPECT_EQ(Snapshot(), before) << "neither the cache nor a server shadow may change";
+
+  // Nothing the server answered is lost to the next synchronization.
+  ScriptAcceptingServer();
+  ASSERT_EQ(m_api.SyncServer(nullptr), ERR_NONE) << m_api.GetErrorMessage();
+  EXPECT_EQ(EventNames(ReadShadow()), "Dentist");
+  EXPECT_EQ(EventNames(ReadCacheManager()), "Dentist");
 }
 
 TEST_F(CalendarServerSyncTest, TheAccountIdFromTheServerReachesBothFamilies) {
