@@ -47,18 +47,6 @@ void CopyAlarm(EventDescriptor& to, const EventDescriptor& from) {
   to.SetAlarmAdvanceTime(from.GetAlarmAdvanceTime());
 }
 
-// The records of list as they are now, so that a walk that removes records
-// from the list still visits every one of them.
-template <class Record, class List>
-std::vector<Record> RecordsOf(const List& list) {
-  std::vector<Record> out;
-  out.reserve(static_cast<size_t>(list.GetListCount()));
-  for (int32_t i = 0; i < list.GetListCount(); ++i) {
-    if (!list[i].IsNull()) out.push_back(list[i]);
-  }
-  return out;
-}
-
 }  // namespace
 
 CalendarServerTransformation::CalendarServerTransformation()
@@ -249,7 +237,7 @@ int32_t CalendarServerTransformation::requestCalendarSync(CalendarManager& cache
   }
   if (sendDeletes) {
     CalendarList untouched = shadow.GetUntouched();
-    for (Calendar& u : RecordsOf<Calendar>(untouched)) {
+    for (Calendar& u : untouched.Snapshot()) {
       if (!u.IsDeleted()) {
         requestor.CalendarDelete(u.GetCalendarDescriptor(), u.GetServeId(), u.GetVersion());
         ++count;
@@ -271,8 +259,7 @@ int32_t CalendarServerTransformation::requestCalendarSync(CalendarManager& cache
 //   exists | changed, e or m shared for writing  | EventUpdate at V, then links
 //   exists | otherwise                           | link inserts/deletes at V
 //   none   | live, shared for writing, a repeat  | EventClone of the parent's
-//          |   exception whose parent m knows    |   server copy with link
-//          changes
+//          |   exception whose parent m knows    |   server copy, link changes
 //   none   | live, shared for writing, otherwise | EventInsert with e's links
 //   none   | deleted, or not shared for writing  | none
 //   untouched live shadow event                | EventDeleteLinks of the
@@ -375,30 +362,25 @@ int32_t CalendarServerTransformation::shareUpdate(CalendarCache& cache, Calendar
 
 // A shadow calendar s and the cache's calendar k with its fixed id.
 //
-//   s's version    | k      | s compared with k | s         | action
-//   ---------------+--------+-------------------+-----------+----------------------------
-//   new to cache   | exists | newer             | deleted   | owned k: made
-//   private at
-//                  |        |                   |           |   s's version;
-//                  else k |        |                   |           |   removed;
-//                  s removed
-//   new to cache   | exists | newer             | live      | k takes s's data,
-//   version,
-//                  |        |                   |           |   status
-//   new to cache   | exists | not newer         | -         | s takes k's cache
-//   id only new to cache   | none   | -                 | deleted   | s removed
-//   new to cache   | none   | -                 | live      | s added to the
-//   cache known          | -      | -                 | deleted   | s removed
-//   known          | exists | -                 | live, no  | s takes k's cache
-//   id, k
-//                  |        |                   | cache id  |   takes s's
-//                  version
+//   s's version  | k      | s against k | s            | action
+//   -------------+--------+-------------+--------------+--------------------------------
+//   new to cache | exists | newer       | deleted      | owned k: made private at s's
+//                |        |             |              |   version; else k removed;
+//                |        |             |              |   s removed
+//   new to cache | exists | newer       | live         | k takes s's data, version,
+//                |        |             |              |   status
+//   new to cache | exists | not newer   | -            | s takes k's cache id only
+//   new to cache | none   | -           | deleted      | s removed
+//   new to cache | none   | -           | live         | s added to the cache
+//   known        | -      | -           | deleted      | s removed
+//   known        | exists | -           | live, no     | s takes k's cache id, k takes
+//                |        |             |   cache id   |   s's version
 // A conflict reported on a new s counts one.
 int32_t CalendarServerTransformation::shareUpdateCalendars(CalendarCache& cache,
                                                            CalendarManager& shadow) {
   CalendarManager cacheManager = cache.GetCalendarManager();
   int32_t conflicts = 0;
-  for (Calendar& s : RecordsOf<Calendar>(shadow.GetCalendarList())) {
+  for (Calendar& s : shadow.GetCalendarList().Snapshot()) {
     s.SetClean();
     if (cacheManager.IsNewToMe(s.GetRecordIdentification())) {
       if (s.IsConflicted()) ++conflicts;
@@ -450,30 +432,26 @@ int32_t CalendarServerTransformation::shareUpdateCalendars(CalendarCache& cache,
 // k counts as changed here unless its source is the server, it equals the
 // incoming data, or its data hash still matches its data.
 //
-//   s's version  | k      | s         | k                 | action
-//   -------------+--------+-----------+-------------------+---------------------------
-//   new to cache | none   | deleted   | -                 | s removed
-//   new to cache | none   | live      | -                 | s added to the
-//   cache new to cache | exists | not newer | -                 | s takes k's
-//   cache id only new to cache | exists | deleted   | private           | s
-//   removed new to cache | exists | deleted   | not private       | k and s
-//   removed new to cache | exists | live      | unchanged here    | k takes the
-//   incoming data new to cache | exists | live      | changed here      | k
-//   takes the incoming data,
-//                |        |           |                   |   its own edit as
-//                conflict
-//   known        | -      | live, in no calendar           | s removed
-//   known        | exists | live, no cache id              | s takes k's cache
-//   id, k
-//                |        |                                |   takes s's
-//                version
+//   s's version  | k      | s                   | k here        | action
+//   -------------+--------+---------------------+---------------+---------------------------
+//   new to cache | none   | deleted             | -             | s removed
+//   new to cache | none   | live                | -             | s added to the cache
+//   new to cache | exists | not newer than k    | -             | s takes k's cache id only
+//   new to cache | exists | deleted             | private       | s removed
+//   new to cache | exists | deleted             | not private   | k and s removed
+//   new to cache | exists | live                | unchanged     | k takes the incoming data
+//   new to cache | exists | live                | changed       | k takes the incoming data,
+//                |        |                     |               |   its own edit as conflict
+//   known        | -      | live, in no calendar| -             | s removed
+//   known        | exists | live, no cache id   | -             | s takes k's cache id, k
+//                |        |                     |               |   takes s's version
 // A conflict reported on a new s counts one, and so does each local edit kept
 // as a conflict. A delivered click report clears both use marks.
 int32_t CalendarServerTransformation::shareUpdateEvents(CalendarCache& cache,
                                                         CalendarManager& shadow) {
   CalendarManager cacheManager = cache.GetCalendarManager();
   int32_t conflicts = 0;
-  for (Event& s : RecordsOf<Event>(shadow.GetEventList())) {
+  for (Event& s : shadow.GetEventList().Snapshot()) {
     s.SetClean();
     if (cacheManager.IsNewToMe(s.GetRecordIdentification())) {
       if (s.IsConflicted()) ++conflicts;
@@ -563,11 +541,11 @@ int32_t CalendarServerTransformation::shareUpdateCalendarEvents(CalendarCache& c
                                                                 CalendarManager& shadow) {
   CalendarManager cacheManager = cache.GetCalendarManager();
   int32_t conflicts = 0;
-  for (Event& s : RecordsOf<Event>(shadow.GetEventList())) {
+  for (Event& s : shadow.GetEventList().Snapshot()) {
     if (s.GetCacheId() == 0) continue;
     Event k = cache.FindEventByCacheId(s.GetCacheId(), false);
     if (k.IsNull()) continue;
-    for (CalendarEvent& l : RecordsOf<CalendarEvent>(s.GetCalendarEventList())) {
+    for (CalendarEvent& l : s.GetCalendarEventList().Snapshot()) {
       Calendar calendar = l.GetParentCalendar();
       if (calendar.IsNull()) continue;
       bool foreignReadOnly = calendar.IsReadOnly();
@@ -606,15 +584,15 @@ int32_t CalendarServerTransformation::shareUpdateCalendarEvents(CalendarCache& c
 // made or kept locally are removed.
 int32_t CalendarServerTransformation::shareUpdateReadOnlyCalendars(CalendarCache& cache,
                                                                    CalendarManager& shadow) {
-  for (Calendar& sc : RecordsOf<Calendar>(shadow.GetCalendarList())) {
+  for (Calendar& sc : shadow.GetCalendarList().Snapshot()) {
     if (sc.IsDeleted() || !sc.IsReadOnly()) continue;
     Calendar kc = cache.FindMatchingCalendar(sc, false);
     if (kc.IsNull()) continue;
 
     std::unordered_set<uint32_t> cached;
-    for (const CalendarEvent& m : RecordsOf<CalendarEvent>(kc.GetCalendarEventList()))
+    for (const CalendarEvent& m : kc.GetCalendarEventList().Snapshot())
       cached.insert(m.GetCacheId());
-    for (CalendarEvent& l : RecordsOf<CalendarEvent>(sc.GetCalendarEventList())) {
+    for (CalendarEvent& l : sc.GetCalendarEventList().Snapshot()) {
       if (l.IsDeleted() || (l.GetCacheId() != 0 && cached.count(l.GetCacheId()) != 0)) continue;
       Event event = l.GetEvent();
       if (event.IsDeleted()) continue;
@@ -639,10 +617,10 @@ int32_t CalendarServerTransformation::shareUpdateReadOnlyCalendars(CalendarCache
     }
 
     std::unordered_set<uint32_t> served;
-    for (const CalendarEvent& l : RecordsOf<CalendarEvent>(sc.GetCalendarEventList())) {
+    for (const CalendarEvent& l : sc.GetCalendarEventList().Snapshot()) {
       if (!l.IsDeleted() && l.GetCacheId() != 0) served.insert(l.GetCacheId());
     }
-    for (CalendarEvent& m : RecordsOf<CalendarEvent>(kc.GetCalendarEventList())) {
+    for (CalendarEvent& m : kc.GetCalendarEventList().Snapshot()) {
       if (served.count(m.GetCacheId()) == 0) ExpectRemoved(m.Remove());
     }
   }

@@ -88,18 +88,6 @@ Link LinkTo(const Category& category, uint32_t linkVersion) {
 
 // ---- Lists ----
 
-// The records of list as they are now, so that a loop may take records out of
-// the list without skipping any.
-template <class List>
-auto Snapshot(const List& list) {
-  std::vector<std::decay_t<decltype(list[0])>> records;
-  records.reserve(static_cast<size_t>(list.GetListCount()));
-  for (int32_t i = 0; i < list.GetListCount(); ++i) {
-    if (!list[i].IsNull()) records.push_back(list[i]);
-  }
-  return records;
-}
-
 // Takes every one of records out of list in one pass over it (removing them one
 // at a time would shift the array once for each).
 template <class List, class Record>
@@ -304,7 +292,7 @@ int32_t CategoryServerTransformation::requestCategorySync(CategoryManager& local
     }
   }
 
-  std::vector<Category> untouched = Snapshot(shadow.GetUntouched());
+  std::vector<Category> untouched = shadow.GetUntouched().Snapshot();
   for (const Category& u : untouched) {
     if (u.IsDeleted()) continue;
     requestor.CategoryDelete(u.GetServeId(), u.GetVersion(), IsOwned(u));
@@ -372,7 +360,7 @@ int32_t CategoryServerTransformation::requestContactSync(CategoryManager& local,
     }
   }
 
-  std::vector<Contact> untouched = Snapshot(shadow.GetUntouchedContacts());
+  std::vector<Contact> untouched = shadow.GetUntouchedContacts().Snapshot();
   for (const Contact& u : untouched) {
     const Category category = u.GetCategory();
     if (u.IsDeleted() || category.IsReadOnly()) continue;
@@ -425,7 +413,7 @@ int32_t CategoryServerTransformation::shareUpdateCategories(CategoryCache& cache
   int32_t conflicts = 0;
   std::vector<Category> leavingShadow;
   std::vector<Category> leavingCache;
-  for (Category& s : Snapshot(shadow.GetCategoryList())) {
+  for (Category& s : shadow.GetCategoryList().Snapshot()) {
     s.SetClean();
     if (s.IsConflicted()) ++conflicts;
     const bool isNew = cacheManager.IsNewToMe(s);
@@ -504,7 +492,7 @@ int32_t CategoryServerTransformation::shareUpdateContacts(CategoryCache& cache,
   int32_t conflicts = 0;
   std::vector<Contact> leavingShadow;
   std::vector<Contact> leavingCache;
-  for (Contact& s : Snapshot(shadow.GetContactList())) {
+  for (Contact& s : shadow.GetContactList().Snapshot()) {
     s.SetClean();
     const bool isNew = cacheManager.IsNewToMe(s);
     const bool readOnly = s.GetCategory().IsReadOnly();
@@ -572,7 +560,7 @@ int32_t CategoryServerTransformation::shareUpdateContactLinks(CategoryCache& cac
                                                               CategoryManager& shadow) {
   CategoryManager cacheManager = cache.GetCategoryManager();
   int32_t conflicts = 0;
-  for (Contact& s : Snapshot(shadow.GetContactList())) {
+  for (Contact& s : shadow.GetContactList().Snapshot()) {
     if (!cacheManager.IsNewLinkToMe(s)) continue;
     Contact c = cache.FindContactByFixedId(s.GetFixedId(), false);
     if (c.IsNull()) continue;
@@ -615,7 +603,7 @@ int32_t CategoryServerTransformation::shareUpdateReadOnlyCategories(CategoryCach
 
   // 1.
   std::vector<Contact> unfiling;
-  for (Contact& c : Snapshot(cacheManager.GetContactList())) {
+  for (Contact& c : cacheManager.GetContactList().Snapshot()) {
     if (!c.IsReadOnly()) continue;
     Contact s = shadow.FindContactByFixedId(c.GetFixedId(), false);
     if (s.IsDeleted() || IsDeletedCategory(s.GetCategory())) {
@@ -638,7 +626,7 @@ int32_t CategoryServerTransformation::shareUpdateReadOnlyCategories(CategoryCach
 
   // 2.
   std::vector<Contact> restoring;
-  for (Contact& s : Snapshot(shadow.GetContactList())) {
+  for (Contact& s : shadow.GetContactList().Snapshot()) {
     const Category category = s.GetCategory();
     if (!category.IsReadOnly()) continue;
     Contact c = cache.FindContactByFixedId(s.GetFixedId(), false);
@@ -678,7 +666,7 @@ int32_t CategoryServerTransformation::shareUpdateReadOnlyCategories(CategoryCach
 
   // 4.
   std::vector<Contact> edits;
-  for (Contact& c : Snapshot(cacheManager.GetContactList())) {
+  for (Contact& c : cacheManager.GetContactList().Snapshot()) {
     if (!c.IsConflicted() || !c.IsReadOnly()) continue;
     Contact edit = c.GetConflict();
     if (!edit.IsDeleted()) edits.push_back(edit);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "brontel/lists/growable_array.h"
 
@@ -20,6 +21,17 @@ class RecordList : public GrowableArray<Record, kGrowth> {
   using Base::Base;
   using Base::GetListCount;
   using Base::operator[];
+
+  // The records held now (null elements left out), so that a walk that
+  // removes records from the list still visits every one of them.
+  std::vector<Record> Snapshot() const {
+    std::vector<Record> records;
+    records.reserve(static_cast<size_t>(GetListCount()));
+    for (int32_t i = 0; i < GetListCount(); ++i) {
+      if (!(*this)[i].IsNull()) records.push_back((*this)[i]);
+    }
+    return records;
+  }
 
   // Removes every element that is this very record (same holder).
   bool Remove(const Record& record) {
