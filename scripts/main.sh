@@ -13,15 +13,15 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 "$brontel" version
-# A desktop and a handheld kept in step through one cache directory: their
-# calendars, then their contacts.
+# Two users' desktops and a handheld kept in step through brontel-server, which
+# the demo starts (from build/release/bin) and stops itself.
 "$brontel" demo --dir "$tmp/demo"
 echo
-echo "== The calendar cache file as stored, shown by brontel show:"
-"$brontel" show "$tmp/demo/cache2_m.pfe"
+echo "== Desktop B's calendar cache file (the handheld's too), shown by brontel show:"
+"$brontel" show "$tmp/demo/ann-b/cache2_m.pfe"
 echo
-echo "== The contact cache file as stored, shown by brontel show:"
-"$brontel" show "$tmp/demo/cache2_m.pft"
+echo "== Desktop B's contact cache file, shown by brontel show:"
+"$brontel" show "$tmp/demo/ann-b/cache2_m.pft"
 echo
 echo "== A log file:"
 "$brontel" sample-log "$tmp/sample.pff"

@@ -57,14 +57,20 @@ std::string Flags(bool deleted, bool dirty, bool conflicted) {
   return out;
 }
 
+// "local", "published" or "subscribed", as the calendar's sharing flags say.
+std::string Kind(const CalendarDescriptor& d) {
+  if (!d.GetSharedFlag()) return "local";
+  if (d.GetOwnedFlag()) return "published";
+  if (d.IsHidden()) return "subscribed, private";
+  return d.IsReadOnly() ? "subscribed, read-only" : "subscribed";
+}
+
 std::string When(const EventDescriptor& d) {
   std::string text = DateText(d.GetYearMonthDate());
   if (d.GetStartTime() != 0xFFFF) {
     text += Format(" %02d:%02d-%02d:%02d", d.GetStartTime() >> 8, d.GetStartTime() & 0xFF,
                    d.GetEndTime() >> 8, d.GetEndTime() & 0xFF);
   }
-  std::string repeat = d.GetDisplayStringRepeat();
-  if (!repeat.empty()) text += ", " + repeat;
   return text;
 }
 
@@ -76,9 +82,8 @@ std::string DescribeCopy(const CalendarManager& manager, const std::string& inde
   for (int32_t i = 0; i < calendars.GetListCount(); ++i) {
     const Calendar& c = calendars[i];
     CalendarDescriptor d = c.GetCalendarDescriptor();
-    out += indent + Format("calendar \"%s\"%s%s%s\n", d.GetCalendarName().c_str(),
-                           d.GetSharedFlag() ? " (shared)" : "",
-                           d.IsDefaultCalendar() ? " (default)" : "",
+    out += indent + Format("calendar \"%s\" (%s)%s%s\n", d.GetCalendarName().c_str(),
+                           Kind(d).c_str(), d.IsDefaultCalendar() ? " (default)" : "",
                            Flags(c.IsDeleted(), c.IsDirty(), c.IsConflicted()).c_str());
   }
   const EventList& events = manager.GetEventList();
@@ -93,8 +98,11 @@ std::string DescribeCopy(const CalendarManager& manager, const std::string& inde
       in += (in.empty() ? "" : ", ") + parent.GetCalendarDescriptor().GetCalendarName();
       if (links[k].IsDeleted()) in += " (removed)";
     }
-    out += indent + Format("event \"%s\" %s in [%s]%s\n", d.GetName().c_str(), When(d).c_str(),
-                           in.c_str(), Flags(e.IsDeleted(), e.IsDirty(), e.IsConflicted()).c_str());
+    out += indent + Format("event \"%s\" %s in [%s]%s%s\n", d.GetName().c_str(), When(d).c_str(),
+                           in.c_str(), d.GetIsPrivate() ? " (private)" : "",
+                           Flags(e.IsDeleted(), e.IsDirty(), e.IsConflicted()).c_str());
+    const std::string repeat = d.GetDisplayStringRepeat();
+    if (!repeat.empty()) out += indent + "    " + repeat + "\n";
     if (!d.GetNote().empty()) out += indent + "    note: " + d.GetNote() + "\n";
     if (e.IsConflicted()) {
       Event other = e.GetConflict();

@@ -14,7 +14,7 @@ namespace brontel::tool {
 int CalendarCommand(const std::vector<std::string>& args);
 // brontel contacts OP --dir DIR --copy FILE.json
 int ContactsCommand(const std::vector<std::string>& args);
-// brontel demo [--dir DIR]
+// brontel demo [--dir DIR] [--server-program PATH]
 int DemoCommand(const std::vector<std::string>& args);
 
 // The records of a copy as indented lines for people.

@@ -7,7 +7,9 @@
 //                              runs a calendar sync of the copy in FILE.json
 //   brontel contacts OP --dir DIR --copy FILE.json
 //                              runs a contact sync of the copy in FILE.json
-//   brontel demo [--dir DIR]   a desktop and a handheld kept in step
+//   brontel demo [--dir DIR] [--server-program PATH]
+//                              two users' desktops and a handheld kept in step
+//                              through a brontel-server it starts itself
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -28,7 +30,7 @@ int Usage() {
                "       brontel sample-log FILE\n"
                "       brontel calendar OP --dir DIR --copy FILE.json\n"
                "       brontel contacts OP --dir DIR --copy FILE.json\n"
-               "       brontel demo [--dir DIR]\n");
+               "       brontel demo [--dir DIR] [--server-program PATH]\n");
   return 2;
 }
 
