@@ -41,7 +41,7 @@ bool CopyFile(const std::string& from, const std::string& to, bool exclusive) {
   if (!ReadWholeFile(from, &bytes, &error)) return false;
   if (exclusive) {
     // Claim the name first so that an existing backup is never replaced.
-    int fd = FileSystem::Current().Open(to, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    int fd = FileSystem::Current().Open(to, O_WRONLY | O_CREAT | O_EXCL, 0600);
     if (fd < 0) return false;
     FileSystem::Current().Close(fd);
   }

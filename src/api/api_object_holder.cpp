@@ -65,7 +65,7 @@ std::unique_ptr<FileLock> ApiObjectHolder::takeLock() const {
   // still exclude each other.
   EnsureDirectory(m_directory);
   auto lock = std::make_unique<FileLock>(PathOf(m_family.lockFile));
-  lock->Acquire();
+  if (lock->Acquire()) removeLeftoverTemporaries();
   return lock;
 }
 
@@ -73,7 +73,19 @@ std::unique_ptr<FileLock> ApiObjectHolder::takeLockWithin(std::chrono::milliseco
   EnsureDirectory(m_directory);
   auto lock = std::make_unique<FileLock>(PathOf(m_family.lockFile));
   if (!lock->TryAcquireFor(limit)) return nullptr;
+  removeLeftoverTemporaries();
   return lock;
+}
+
+void ApiObjectHolder::removeLeftoverTemporaries() const {
+  // Every writer of these files holds the lock, so a temporary file of theirs
+  // that exists now was left by a process that ended while writing it. The
+  // backups are left alone: the other family writes the same backup names
+  // under its own lock.
+  for (const char* name :
+       {m_family.cacheFile, m_family.handheldShadowFile, m_family.serverShadowFile}) {
+    RemoveLeftoverTemporaries(PathOf(name));
+  }
 }
 
 br_error ApiObjectHolder::damaged(const std::string& path) {

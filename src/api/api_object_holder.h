@@ -77,10 +77,13 @@ class ApiObjectHolder : public Holder {
 
   // Reads the logging switches and creates the time logger on first need.
   void checkRegistryFlags();
-  // Creates the directory when missing, then takes the family's lock.
+  // Creates the directory when missing, then takes the family's lock; once
+  // held, removes the temporary files of the family's stored files that a
+  // process left when it ended in the middle of a write.
   std::unique_ptr<FileLock> takeLock() const;
   // Takes the family's lock waiting at most limit; null when it could not.
   std::unique_ptr<FileLock> takeLockWithin(std::chrono::milliseconds limit) const;
+  void removeLeftoverTemporaries() const;
 
   // Reads the stored file name with read(). A missing file gives ERR_NONE and
   // *missing = true (with a diagnostic line); a file that cannot be read whole

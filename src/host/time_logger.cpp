@@ -94,7 +94,7 @@ void TimeLogger::LogEntry(int64_t time, const char* what) {
 void TimeLogger::WriteFile() const {
   if (m_logPath.empty()) return;
   FileSystem& fs = FileSystem::Current();
-  int fd = fs.Open(m_logPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int fd = fs.Open(m_logPath, O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (fd < 0) {
     DebugLine("Unable to open file " + m_logPath + " for writing\n");
     return;

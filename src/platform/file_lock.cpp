@@ -43,7 +43,7 @@ Attempt LockDescriptor(int fd) {
 // descriptor; otherwise nothing stays open and *error holds the errno.
 Attempt TryOnce(const std::string& path, int* fd, int* error) {
   FileSystem& fs = FileSystem::Current();
-  int opened = fs.Open(path, O_RDWR | O_CREAT, 0644);
+  int opened = fs.Open(path, O_RDWR | O_CREAT, 0600);
   if (opened < 0) {
     *error = errno;
     return Attempt::kUnavailable;

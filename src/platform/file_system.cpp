@@ -1,5 +1,6 @@
 #include "brontel/platform/file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "brontel/platform/debug_sink.h"
 #include "brontel/platform/format.h"
@@ -19,6 +21,11 @@ std::atomic<FileSystem*> g_current{&g_default};
 
 std::string ErrorText(const char* what, const std::string& path, int err) {
   return Format("%s %s: %s", what, path.c_str(), std::strerror(err));
+}
+
+// The name of the temporary file that a process writes while it replaces path.
+std::string TemporaryOf(const std::string& path, int pid) {
+  return Format("%s.tmp%d", path.c_str(), pid);
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -123,8 +130,10 @@ bool ReadWholeFile(const std::string& path, std::string* contents, std::string* 
 bool ReplaceFileAtomically(const std::string& path,
                            const std::function<void(ByteSink& sink)>& write, std::string* error) {
   FileSystem& fs = FileSystem::Current();
-  std::string temp = Format("%s.tmp%d", path.c_str(), static_cast<int>(::getpid()));
-  int fd = fs.Open(temp, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::string temp = TemporaryOf(path, static_cast<int>(::getpid()));
+  // Readable by the owner only: these files hold a person's calendars, contacts,
+  // settings and logs of them.
+  int fd = fs.Open(temp, O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (fd < 0) {
     *error = ErrorText("Unable to create file", temp, errno);
     DebugLine(*error);
@@ -159,6 +168,29 @@ bool ReplaceFileAtomically(const std::string& path,
     fs.Close(dirFd);
   }
   return true;
+}
+
+void RemoveLeftoverTemporaries(const std::string& path) {
+  const std::string directory = DirectoryOf(path);
+  const size_t slash = path.rfind('/');
+  // Temporary names are "<name>.tmp<process id>" (TemporaryOf).
+  const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp";
+  DIR* listing = ::opendir(directory.c_str());
+  if (listing == nullptr) return;
+  std::vector<std::string> leftovers;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    // Only "<name>.tmp<process id>": other files that merely start alike stay.
+    if (name.find_first_not_of("0123456789", prefix.size()) != std::string::npos) continue;
+    leftovers.push_back(directory + "/" + name);
+  }
+  ::closedir(listing);
+  for (const std::string& leftover : leftovers) {
+    if (FileSystem::Current().Unlink(leftover) == 0) {
+      DebugLine("Removed " + leftover + ", left by a write that did not finish\n");
+    }
+  }
 }
 
 }  // namespace brontel

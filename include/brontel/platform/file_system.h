@@ -53,10 +53,15 @@ bool ReadWholeFile(const std::string& path, std::string* contents, std::string* 
 
 // Replaces path with the bytes that write() puts into the sink: a temporary file
 // in the same directory is written, flushed, fsync'ed and renamed over path, and
-// the directory is fsync'ed. If write() throws an ArchiveError or any step fails,
-// the temporary file is removed, path is left as it was, and false is returned
-// with error set.
+// the directory is fsync'ed. The new file is readable by its owner only (0600).
+// If write() throws an ArchiveError or any step fails, the temporary file is
+// removed, path is left as it was, and false is returned with error set.
 bool ReplaceFileAtomically(const std::string& path,
                            const std::function<void(ByteSink& sink)>& write, std::string* error);
+
+// Removes the temporary files of path that a ReplaceFileAtomically left behind
+// because its process ended (a crash, a kill) before it could rename or remove
+// them. REQUIRES: the caller holds what keeps every other writer of path out.
+void RemoveLeftoverTemporaries(const std::string& path);
 
 }  // namespace brontel
