@@ -17,8 +17,6 @@ namespace brontel::server {
 
 // The revision text every answer carries.
 inline constexpr char kServerRevision[] = "r1";
-// The version a client sends when it has no usable one.
-inline constexpr uint32_t kInvalidVersion = 0xFFFFFFFF;
 // The name an event shows to subscribers of a calendar with hidden details.
 inline constexpr char kHiddenEventName[] = "Busy";
 

@@ -111,7 +111,7 @@ std::string RequestHandler::AnswerSyncRequest(const Request& request) {
   answer.version = request.Root().Number("ver", kInvalidVersion);
   answer.stamp = request.Root().Number("ts");
 
-  SyncSession session(m_storage, account->id, answer.family);
+  SyncSession session(m_storage, account->id, answer.family, answer.version);
   for (const auto& child : request.Root().Children()) session.Apply(*child);
   return WriteSyncAnswer(m_storage, answer, session.Outcome());
 }

@@ -25,6 +25,8 @@ class StorageError : public std::runtime_error {
 
 // Largest server id and version the protocol allows.
 inline constexpr uint32_t kLargestNumber = 0x7FFFFFFF;
+// The version a client sends when it has no usable one.
+inline constexpr uint32_t kInvalidVersion = 0xFFFFFFFF;
 
 struct Account {
   int64_t id = 0;

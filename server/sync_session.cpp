@@ -32,8 +32,8 @@ bool IsDefaultCalendar(const std::string& content) {
 
 }  // namespace
 
-SyncSession::SyncSession(Storage& storage, int64_t account, Family family)
-    : m_storage(storage), m_account(account), m_family(family) {}
+SyncSession::SyncSession(Storage& storage, int64_t account, Family family, uint32_t requestVersion)
+    : m_storage(storage), m_account(account), m_family(family), m_requestVersion(requestVersion) {}
 
 void SyncSession::Apply(const XmlNode& node) {
   const std::string& name = node.GetName();
@@ -104,6 +104,12 @@ std::vector<StoredRecord> SyncSession::SameFid(RecordKind kind, uint32_t lid) {
   return m_storage.LiveRecordsByFid(kind, m_account, lid);
 }
 
+bool SyncSession::MayRepeat(const StoredRecord& record) const {
+  // Every answer carries the account's changes above the request's version,
+  // so a record changed at or below it has reached the client.
+  return m_requestVersion == kInvalidVersion || record.version > m_requestVersion;
+}
+
 void SyncSession::StoreNew(StoredRecord& record, uint32_t lid, bool fidTaken) {
   record.sid = m_storage.NextSid();
   record.owner = m_account;
@@ -161,7 +167,7 @@ void SyncSession::InsertParent(RecordKind kind, const RequestElement& element) {
   }
   std::vector<StoredRecord> same = SameFid(kind, lid);
   for (const StoredRecord& record : same) {
-    if (record.content == content) {
+    if (record.content == content && MayRepeat(record)) {
       recognise(record);
       return;
     }
@@ -329,7 +335,7 @@ void SyncSession::InsertEvent(const RequestElement& element) {
   }
   std::vector<StoredRecord> same = SameFid(RecordKind::kEvent, lid);
   for (const StoredRecord& record : same) {
-    if (record.content != content || record.cloneOf != cid) continue;
+    if (record.content != content || record.cloneOf != cid || !MayRepeat(record)) continue;
     std::set<uint32_t> stored;
     for (const StoredLink& link : m_storage.LinksOf(RecordKind::kEvent, record.sid)) {
       if (!link.deleted) stored.insert(link.parentSid);
@@ -494,7 +500,7 @@ void SyncSession::InsertContact(const RequestElement& element) {
   }
   std::vector<StoredRecord> same = SameFid(RecordKind::kContact, lid);
   for (const StoredRecord& record : same) {
-    if (record.content != content) continue;
+    if (record.content != content || !MayRepeat(record)) continue;
     uint32_t storedParent = 0;
     for (const StoredLink& link : m_storage.LinksOf(RecordKind::kContact, record.sid)) {
       if (!link.deleted) storedParent = link.parentSid;

@@ -45,7 +45,9 @@ struct RequestOutcome {
 
 class SyncSession {
  public:
-  SyncSession(Storage& storage, int64_t account, Family family);
+  // requestVersion is the request root's ver: the last answer the client
+  // applied (kInvalidVersion when it has none).
+  SyncSession(Storage& storage, int64_t account, Family family, uint32_t requestVersion);
 
   // Applies one child of the request root; elements of the other family and
   // unknown elements are ignored.
@@ -63,6 +65,12 @@ class SyncSession {
   std::optional<StoredRecord> ResolveParent(RecordKind kind, const LinkReference& link);
   // Live records of this account whose fid is lid, for repeated inserts.
   std::vector<StoredRecord> SameFid(RecordKind kind, uint32_t lid);
+  // Whether an insert may repeat one that made record: only while the client
+  // has applied no answer that carried the record. A client that already
+  // holds it under its server id cannot join it to its own record through an
+  // echo, so an equal insert from it (another desktop of the account that
+  // made the same provisional fixed id) is a record of its own.
+  bool MayRepeat(const StoredRecord& record) const;
   void StoreNew(StoredRecord& record, uint32_t lid, bool fidTaken);
 
   void ApplyCalendar(const RequestElement& element);
@@ -92,6 +100,7 @@ class SyncSession {
   Storage& m_storage;
   int64_t m_account;
   Family m_family;
+  uint32_t m_requestVersion;
   RequestOutcome m_outcome;
   // Per kind: lid -> server id of this request's inserts.
   std::map<RecordKind, std::map<uint32_t, uint32_t>> m_insertedByLid;

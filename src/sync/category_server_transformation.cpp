@@ -482,6 +482,7 @@ int32_t CategoryServerTransformation::shareUpdateCategories(CategoryCache& cache
 //           |         |   differing from s's and from c's own stored hash)
 //           |         |   survives as c's conflict, and counts
 //   found   | deleted | s leaves; c leaves the cache when in a shared category
+//           |         |   and not private
 //   missing | live    | added to the cache in its category when the cache
 //           |         |   holds it live and filed; a contact the server did
 //           |         |   not change was deleted here: reported as restored
@@ -513,7 +514,11 @@ int32_t CategoryServerTransformation::shareUpdateContacts(CategoryCache& cache,
     Contact c = cache.FindContactByFixedId(s.GetFixedId(), false);
     if (s.IsDeleted()) {
       leavingShadow.push_back(s);
-      if (!c.IsNull() && IsShared(c.GetCategory())) leavingCache.push_back(c);
+      // A contact the user made private was withdrawn from the server, not
+      // deleted: the deletion's echo leaves it here, as a private event stays.
+      if (!c.IsNull() && IsShared(c.GetCategory()) && !c.GetContactDescriptor().GetIsPrivate()) {
+        leavingCache.push_back(c);
+      }
       continue;
     }
     if (!c.IsNull()) {

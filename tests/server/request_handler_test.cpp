@@ -1,7 +1,8 @@
 // Tests of the sync answers: the worked three-pass example byte for byte,
-// lid echoes only to the inserter, repeated inserts, delta and full answers,
-// refusals with re-stamped state, tombstones, contacts with their category
-// link, and the failure answers.
+// lid echoes only to the inserter, repeated inserts and equal inserts of other
+// desktops that are not repeats, delta and full answers, refusals with
+// re-stamped state, tombstones, contacts with their category link, and the
+// failure answers.
 #include "server/request_handler.h"
 
 #include <gtest/gtest.h>
@@ -86,6 +87,25 @@ TEST_F(SyncTest, RepeatedInsertIsRecognisedAndChangedContentIsANewRecord) {
   m_storage.Begin();
   EXPECT_EQ(m_storage.LiveRecordsByFid(RecordKind::kEvent, m_ann, 0x80000031).size(), 1u);
   EXPECT_EQ(m_storage.FindRecord(RecordKind::kEvent, 0x67)->fid, 0x67u);
+  m_storage.Commit();
+}
+
+TEST_F(SyncTest, EqualInsertFromAClientThatHoldsTheRecordIsARecordOfItsOwn) {
+  SeedWorkAndDentist();
+  // Another desktop of the account was sent both records (its version is
+  // 1f6), and its store made the same provisional fixed ids for its own Work
+  // and Dentist. Recognised as repeats, they could never join its records:
+  // it holds 65 and 66 under their server ids, and lids of known records are
+  // not read.
+  EXPECT_EQ(Sync(kAnnGid, "1f6", kWork),
+            "<calendar sid=\"67\" lid=\"8000002f\" ver=\"1f7\" act=\"0\" ro=\"0\" hide=\"0\" "
+            "own=\"1\"><name>Work</name><color>ff</color></calendar>");
+  EXPECT_EQ(Sync(kAnnGid, "1f7", kDentist),
+            "<event sid=\"68\" lid=\"80000031\" ver=\"1f8\" act=\"0\"><name>Dentist</name>"
+            "<time ymd=\"f065\" beg=\"900\" end=\"a00\"/><link psid=\"65\" pver=\"1f8\"/></event>");
+  m_storage.Begin();
+  EXPECT_EQ(m_storage.FindRecord(RecordKind::kCalendar, 0x67)->fid, 0x67u);
+  EXPECT_EQ(m_storage.FindRecord(RecordKind::kEvent, 0x68)->fid, 0x68u);
   m_storage.Commit();
 }
 

@@ -4,72 +4,17 @@
 // and ends cleanly on SIGTERM.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <fstream>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "server_process.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace brontel::server::testing {
 namespace {
 
 constexpr char kPage[] = "/tandro/kvRequest.asp";
 constexpr char kFormType[] = "application/x-www-form-urlencoded";
-
-class ServerProcess {
- public:
-  explicit ServerProcess(const std::string& directory)
-      : m_database(directory + "/server.db"), m_portFile(directory + "/port") {
-    std::vector<std::string> words = {
-        BRONTEL_SERVER_PROGRAM, "serve",       "--db",    m_database, "--listen",
-        "127.0.0.1:0",          "--port-file", m_portFile};
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) m_pid = -1;
-  }
-  ~ServerProcess() {
-    if (m_pid > 0) {
-      kill(m_pid, SIGKILL);
-      waitpid(m_pid, nullptr, 0);
-    }
-  }
-
-  // The port from the port file, once the server wrote it; 0 if it never does.
-  int WaitForPort() {
-    for (int attempt = 0; attempt < 3000 && m_pid > 0; ++attempt) {
-      std::ifstream in(m_portFile);
-      int port = 0;
-      if (in >> port && port > 0) return port;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return 0;
-  }
-
-  // Sends SIGTERM and returns the exit status (-1 when killed by a signal).
-  int Stop() {
-    kill(m_pid, SIGTERM);
-    int status = 0;
-    waitpid(m_pid, &status, 0);
-    m_pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  std::string m_database;
-  std::string m_portFile;
-  pid_t m_pid = -1;
-};
 
 TEST(ServerProcessTest, ServesGidAndSyncRequestsAndStopsOnSigterm) {
   brontel::testing::TempDir directory;

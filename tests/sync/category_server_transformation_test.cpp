@@ -405,6 +405,23 @@ TEST_F(CategoryServerTest, ServerMovesAndRemovalsReachTheCache) {
   EXPECT_EQ(NoticeLines(m_notices), "");
 }
 
+TEST_F(CategoryServerTest, ContactMadePrivateLeavesTheServerAndStaysHere) {
+  Seed();
+  Contact baker = CacheContact(kBaker);
+  baker.GetContactDescriptor().SetIsPrivate(true);
+  // The server deletes its copy and answers with the deletion.
+  m_server->Answer(Answer(6, ContactDeleted(kBaker, 6)));
+  ASSERT_EQ(RunPass(true), ERR_NONE) << m_error;
+  EXPECT_EQ(LastRequest(),
+            RequestHead(kSeedVersion) + "<contact act=\"3\" sid=\"21\" ver=\"5\"/></tandroreq>");
+  ASSERT_EQ(Placement(Cache()), "Adams@Work|Baker@Work|Clark@Club|Dunn@News");
+  EXPECT_TRUE(CacheContact(kBaker).GetContactDescriptor().GetIsPrivate());
+  EXPECT_EQ(ContactNames(m_shadow), "Adams|Clark|Dunn");
+  // It stays off the server: the next pass has nothing to send.
+  ASSERT_EQ(RunPass(true), ERR_NONE) << m_error;
+  EXPECT_EQ(m_server->RequestCount(), 2u);
+}
+
 TEST_F(CategoryServerTest, ReadOnlyEditIsUndoneAndKeptInUnfiled) {
   Seed();
   Contact dunn = CacheContact(kDunn);
