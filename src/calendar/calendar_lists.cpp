@@ -274,7 +274,7 @@ EventList& EventList::operator=(const EventList& other) {
   return *this;
 }
 
-void EventList::DropIndexes() {
+void EventList::DropIndexes() const {
   m_cacheIndex.reset();
   m_dateBookIndex.reset();
   m_serveIndex.reset();
@@ -282,9 +282,15 @@ void EventList::DropIndexes() {
   m_localIndex.reset();
 }
 
+void EventList::DropMovedIndexes() const {
+  if (m_indexMoves != Moves()) DropIndexes();
+}
+
 void EventList::Append(const Event& event) {
   int32_t position = GetListCount();
   RecordList::Append(event);
+  // Closing the gaps of earlier removals moved the elements.
+  DropMovedIndexes();
   // The server-id and fixed-id indexes take the new event; one whose id is 0
   // drops that index, since its id will be given to it later. The other
   // indexes are built again by their next find.
@@ -304,24 +310,50 @@ void EventList::Append(const Event& event) {
 }
 
 bool EventList::Remove(const Event& event) {
+  // The list closes the event's slot only later, so the others keep their
+  // positions: the indexes forget the event instead of being built again.
+  DropMovedIndexes();
+  if (!event.IsNull()) {
+    auto forget = [&](std::unique_ptr<IdIndex>& index, uint32_t id) {
+      if (index == nullptr) return;
+      const int32_t at = index->Find(id);
+      if (at >= 0 && at < SlotCount() && SlotAt(at).IsSameHolder(event)) index->Forget(id, at);
+    };
+    forget(m_cacheIndex, event.GetCacheId());
+    forget(m_dateBookIndex, event.GetDateBookId());
+    forget(m_serveIndex, event.GetServeId());
+    forget(m_fixedIndex, event.GetFixedId());
+    forget(m_localIndex, event.GetLocalId());
+  }
   bool removed = RecordList::Remove(event);
-  // Positions after the removed elements moved: no index may name them.
-  if (removed) DropIndexes();
+  // A short list, or one that held the event twice, moved its elements.
+  DropMovedIndexes();
   return removed;
 }
 
 Event EventList::FindIndexed(std::unique_ptr<IdIndex>& index, Getter get, uint32_t id, bool touch,
                              bool build, size_t extraBuckets) const {
   if (id == 0) return Event();
-  if (index == nullptr && build && GetListCount() > 0) {
-    index = std::make_unique<IdIndex>(
-        IdIndex::Build(*this, get, IndexBuckets(GetListCount(), extraBuckets)));
+  DropMovedIndexes();
+  // The indexes name slots: removals still pending leave the other elements
+  // where they are, so a find does not close the gaps.
+  const int32_t slots = SlotCount();
+  if (index == nullptr && build && slots > 0) {
+    index = std::make_unique<IdIndex>(IndexBuckets(slots, extraBuckets));
+    for (int32_t i = 0; i < slots; ++i) {
+      const Event& e = SlotAt(i);
+      if (!e.IsNull()) index->Insert(get(e), i);
+    }
+    m_indexMoves = Moves();
   }
   if (index == nullptr) return FindBy(get, id, touch);
   int32_t at = index->Find(id);
-  if (at >= 0 && at < GetListCount() && get((*this)[at]) == id) return Touched((*this)[at], touch);
-  if (at < 0) return Event();
-  // The index is stale (an id changed without notice): rebuild it once.
+  if (at >= 0 && at < slots && !SlotAt(at).IsNull() && get(SlotAt(at)) == id) {
+    return Touched(SlotAt(at), touch);
+  }
+  if (at == -1) return Event();
+  // The index is stale (an id changed without notice), or the first event of
+  // an id shared by several left: build it again once.
   index.reset();
   if (!build) return FindBy(get, id, touch);
   return FindIndexed(index, get, id, touch, true, extraBuckets);
@@ -344,11 +376,11 @@ Event EventList::FindByLocalId(uint32_t id, bool touch) const {
 }
 
 void EventList::SetFastSearch(bool on) {
+  // The index is built again by the next find by cache id, which sees every id
+  // as it is then: an index built here would be thrown away unused whenever an
+  // id changes before that find.
+  (void)on;
   m_cacheIndex.reset();
-  if (on) {
-    m_cacheIndex = std::make_unique<IdIndex>(
-        IdIndex::Build(*this, CacheIdOf, IndexBuckets(GetListCount(), 17)));
-  }
 }
 
 EventList EventList::GetUntouched() const {
@@ -377,18 +409,14 @@ void EventList::ResolveIdentity(EventList& other) {
       if (!match.IsNull()) resolve(e, match);
     }
   } else {
-    std::unordered_map<uint32_t, int32_t> byFixedId;
-    byFixedId.reserve((static_cast<size_t>(GetListCount()) * 6 + 17) / 5);
-    for (int32_t i = 0; i < other.GetListCount(); ++i) {
-      if (!other[i].IsNull() && other[i].GetFixedId() != 0) {
-        byFixedId.emplace(other[i].GetFixedId(), i);
-      }
-    }
+    // other's fixed-id index finds the first event with each fixed id, as a
+    // scan would; it stays valid across calls, since resolving changes cache
+    // ids only.
     for (int32_t i = 0; i < GetListCount(); ++i) {
       Event& e = (*this)[i];
       if (e.IsNull() || e.GetFixedId() == 0) continue;
-      auto found = byFixedId.find(e.GetFixedId());
-      if (found != byFixedId.end()) resolve(e, other[found->second]);
+      Event match = other.FindByFixedId(e.GetFixedId(), false);
+      if (!match.IsNull()) resolve(e, match);
     }
   }
   SetFastSearch(true);

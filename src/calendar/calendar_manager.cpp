@@ -518,14 +518,51 @@ bool CalendarManager::IsCoherent() const {
 }
 
 bool CalendarManager::SanityCheck() const {
+  // The checks of Calendar::SanityCheck and Event::SanityCheck, with the
+  // membership questions of each placement's check answered from sets of this
+  // manager's records, so that the whole check costs the size of the data.
   const CalendarManagerHolder* h = Live();
+  std::unordered_set<const void*> calendars;
+  std::unordered_set<const void*> events;
+  calendars.reserve(static_cast<size_t>(h->m_calendars.GetListCount()));
+  events.reserve(static_cast<size_t>(h->m_events.GetListCount()));
+  for (int32_t i = 0; i < h->m_calendars.GetListCount(); ++i) {
+    calendars.insert(h->m_calendars[i].HolderKey());
+  }
+  for (int32_t i = 0; i < h->m_events.GetListCount(); ++i)
+    events.insert(h->m_events[i].HolderKey());
+  // CalendarEvent::SanityCheck of a placement known to be non-null.
+  auto placementIsSane = [&](const CalendarEvent& link) {
+    Calendar calendar = link.GetParentCalendar();
+    Event event = link.GetEvent();
+    if (calendar.IsNull() || event.IsNull()) return false;
+    CalendarManager manager = calendar.GetManager();
+    if (!manager.IsSameHolder(event.GetManager()) || manager.IsNull()) return false;
+    if (!manager.IsSameHolder(*this))
+      return manager.HasCalendar(calendar) && manager.HasEvent(event);
+    return calendars.count(calendar.HolderKey()) != 0 && events.count(event.HolderKey()) != 0;
+  };
   for (int32_t i = 0; i < h->m_calendars.GetListCount(); ++i) {
     const Calendar& c = h->m_calendars[i];
-    if (c.IsNull() || !c.IsHeld() || !c.SanityCheck()) return false;
+    if (c.IsNull() || !c.IsHeld()) return false;
+    const CalendarEventList& links = c.GetCalendarEventList();
+    for (int32_t j = 0; j < links.GetListCount(); ++j) {
+      const CalendarEvent& link = links[j];
+      if (link.IsNull() || !link.GetParentCalendar().IsSameHolder(c) || !placementIsSane(link)) {
+        return false;
+      }
+    }
   }
   for (int32_t i = 0; i < h->m_events.GetListCount(); ++i) {
     const Event& e = h->m_events[i];
-    if (e.IsNull() || !e.IsHeld() || !e.SanityCheck()) return false;
+    if (e.IsNull() || !e.IsHeld()) return false;
+    const CalendarEventList& links = e.GetCalendarEventList();
+    for (int32_t j = 0; j < links.GetListCount(); ++j) {
+      const CalendarEvent& link = links[j];
+      if (link.IsNull() || !link.GetEvent().IsSameHolder(e) || !placementIsSane(link)) {
+        return false;
+      }
+    }
   }
   return true;
 }

@@ -321,13 +321,25 @@ class CalendarStoredForm::ManagerWriter {
     EventHolder* h = e.m_holder;
     // Only this event's own placements, each once: a damaged input may list
     // another event's placement, or one placement twice, under an event, and
-    // the reader refuses both.
-    std::vector<CalendarEvent> stored;
-    std::unordered_set<const CalendarEventHolder*> seen;
-    for (int32_t i = 0; i < h->m_calendarEvents.GetListCount(); ++i) {
+    // the reader refuses both. The buffers are reused from event to event.
+    std::vector<CalendarEvent>& stored = m_stored;
+    stored.clear();
+    const int32_t count = h->m_calendarEvents.GetListCount();
+    // An event has few placements: a look through those kept so far finds a
+    // repeated one; a long list (a damaged input) uses a set.
+    const bool useSet = count > kFewPlacements;
+    if (useSet) m_seen.clear();
+    auto seenBefore = [&](const CalendarEvent& link) {
+      if (useSet) return !m_seen.insert(link.m_holder).second;
+      for (const CalendarEvent& kept : stored) {
+        if (kept.IsSameHolder(link)) return true;
+      }
+      return false;
+    };
+    for (int32_t i = 0; i < count; ++i) {
       const CalendarEvent& link = h->m_calendarEvents[i];
       if (link.IsNull() || !CalendarIsHere(link) || !EventIsHere(link) ||
-          !link.GetEvent().IsSameHolder(e) || !seen.insert(link.m_holder).second) {
+          !link.GetEvent().IsSameHolder(e) || seenBefore(link)) {
         continue;
       }
       stored.push_back(link);
@@ -371,8 +383,12 @@ class CalendarStoredForm::ManagerWriter {
     m_ar.WriteDword(h->m_localInfo);
   }
 
+  static constexpr int32_t kFewPlacements = 16;
+
   CalendarManagerHolder& m_h;
   Archive& m_ar;
+  std::vector<CalendarEvent> m_stored;
+  std::unordered_set<const CalendarEventHolder*> m_seen;
 };
 
 class CalendarStoredForm::ManagerReader {

@@ -117,7 +117,15 @@ void SimXmlNode::parse(int32_t depth) {
     Fail("nesting too deep ");
     return;
   }
-  m_tagEnd = m_special ? text.find('>', m_position) : text.find_first_of("/>", m_position);
+  if (m_special) {
+    m_tagEnd = text.find('>', m_position);
+  } else {
+    // The first '/' or '>' (find_first_of would search the set for each
+    // character).
+    m_tagEnd = m_position;
+    while (m_tagEnd < text.size() && text[m_tagEnd] != '/' && text[m_tagEnd] != '>') ++m_tagEnd;
+    if (m_tagEnd == text.size()) m_tagEnd = std::string::npos;
+  }
   if (m_tagEnd == std::string::npos) {
     m_position = text.size();
     Fail("unexpected end of information ");
@@ -155,6 +163,14 @@ void SimXmlNode::parseValue() {
   std::string value;
   value.reserve(end - m_position);
   while (m_position < end) {
+    // Plain characters up to the next escape are taken in one piece.
+    size_t plain = m_position;
+    while (plain < end && text[plain] != '&' && text[plain] != '\\') ++plain;
+    if (plain > m_position) {
+      value.append(text, m_position, plain - m_position);
+      m_position = plain;
+      continue;
+    }
     char c = text[m_position];
     if (c == '&') {
       if (MatchesIgnoringCase(text, m_position + 1, "amp;")) {
@@ -184,7 +200,19 @@ void SimXmlNode::parseValue() {
 }
 
 void SimXmlNode::parseChildren(int32_t depth) {
+  const std::string& text = *m_text;
   for (;;) {
+    // The common end tag "</name>" of this element closes it without a node;
+    // anything else (blanks, another name, a missing '>') is parsed as a node
+    // below, which finds and reports it.
+    size_t open = text.find('<', m_position);
+    if (open != std::string::npos && open + 2 + m_name.size() < text.size() &&
+        text[open + 1] == '/' && text.compare(open + 2, m_name.size(), m_name) == 0 &&
+        text[open + 2 + m_name.size()] == '>') {
+      m_position = open + 3 + m_name.size();
+      m_closed = true;
+      return;
+    }
     auto child = std::make_unique<SimXmlNode>(m_text, m_position, this, depth + 1);
     if (child->IsNothingFound()) return;  // a document cut short: not an error
     m_position = child->GetPosition();

@@ -568,6 +568,53 @@ TEST_F(ManagerTest, CreatedRecordsCopyTheirDescriptorsAndAreHeld) {
   EXPECT_TRUE(manager.SanityCheck());
 }
 
+TEST(ManagerSanityTest, EveryPlacementMustJoinRecordsTheManagerHolds) {
+  // Each case builds a manager of two calendars and three events, and another
+  // manager with one placement, then breaks one thing about the first.
+  struct Case {
+    const char* what;
+    std::function<void(CalendarManager&, Calendar&, Event&, const CalendarEvent&)> breakIt;
+    bool sane;
+  };
+  const Case cases[] = {
+      {"untouched", [](CalendarManager&, Calendar&, Event&, const CalendarEvent&) {}, true},
+      {"an event left the list, its placement stayed",
+       [](CalendarManager& m, Calendar&, Event& e, const CalendarEvent&) {
+         m.GetEventList().Remove(e);
+       },
+       false},
+      {"a calendar left the list, its placement stayed",
+       [](CalendarManager& m, Calendar& c, Event&, const CalendarEvent&) {
+         m.GetCalendarList().Remove(c);
+       },
+       false},
+      {"an event lists another manager's placement",
+       [](CalendarManager&, Calendar&, Event& e, const CalendarEvent& foreign) {
+         e.GetCalendarEventList().Append(foreign);
+       },
+       false},
+      {"a calendar lists another manager's placement",
+       [](CalendarManager&, Calendar& c, Event&, const CalendarEvent& foreign) {
+         c.GetCalendarEventList().Append(foreign);
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    CalendarManager other = CalendarManager::CreateEmpty();
+    Calendar theirs = AddCalendar(other, "theirs");
+    CalendarEvent foreign = PlacementOf(AddEvent(other, "theirs", {theirs}), theirs);
+    CalendarManager m = CalendarManager::CreateEmpty();
+    Calendar home = AddCalendar(m, "home");
+    Calendar work = AddCalendar(m, "work");
+    AddEvent(m, "a", {home});
+    Event both = AddEvent(m, "b", {home, work});
+    AddEvent(m, "c", {work});
+    c.breakIt(m, work, both, foreign);
+    EXPECT_EQ(m.SanityCheck(), c.sane) << c.what;
+    EXPECT_TRUE(other.SanityCheck()) << c.what;
+  }
+}
+
 TEST_F(ManagerTest, DisplayStringNamesLevelCountsAndUrl) {
   std::string text = manager.GetDisplayString();
   EXPECT_EQ(text.rfind("CalendarManager(L=2) [G=", 0), 0u) << text;

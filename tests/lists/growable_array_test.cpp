@@ -1,10 +1,12 @@
 // Tests of the storage shared by every list: the growth rule (with and without
 // the element slot inside the list), removal by holder identity that keeps the
-// order and lets go of vacated slots, and LinkList removal of equal links.
+// order and lets go of vacated slots (long lists too, whose gaps close later),
+// and LinkList removal of equal links.
 #include "brontel/lists/growable_array.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -38,6 +40,7 @@ struct TestRecord {
   static TestRecord Make(uint32_t id) { return TestRecord{std::make_shared<Body>(Body{id})}; }
   bool IsNull() const { return body == nullptr; }
   bool IsSameHolder(const TestRecord& other) const { return body == other.body; }
+  const void* HolderKey() const { return body.get(); }
   bool IsMatching(const TestRecord& other) const { return body->id == other.body->id; }
   bool IsTouched() const { return body->touched; }
   void SetTouched(bool touched) { body->touched = touched; }
@@ -199,6 +202,78 @@ TYPED_TEST(RecordRemovalTest, RemovingTheOnlyElementEmptiesTheList) {
   r.clear();
   EXPECT_EQ(this->list.GetListCount(), 0);
   EXPECT_TRUE(only.expired());
+}
+
+// Long lists find the record through an index of holders and close the gaps
+// once the list is next read; what the caller sees must be the same.
+template <class List>
+class LongRecordRemovalTest : public RecordRemovalTest<List> {
+ protected:
+  std::vector<TestRecord> FillRange(uint32_t count) {
+    std::vector<TestRecord> made;
+    for (uint32_t id = 1; id <= count; ++id) {
+      made.push_back(TestRecord::Make(id));
+      this->list.Append(made.back());
+    }
+    return made;
+  }
+};
+TYPED_TEST_SUITE(LongRecordRemovalTest, RecordLists);
+
+TYPED_TEST(LongRecordRemovalTest, ManyRemovalsKeepTheOrderOfTheRest) {
+  std::vector<TestRecord> r = this->FillRange(200);
+  std::vector<uint32_t> expected;
+  for (uint32_t i = 0; i < 200; ++i) {
+    if (i % 3 == 1) {
+      EXPECT_TRUE(this->list.Remove(r[i]));
+    } else {
+      expected.push_back(i + 1);
+    }
+  }
+  EXPECT_EQ(Ids(this->list), expected);
+  EXPECT_EQ(this->list.GetListCount(), static_cast<int32_t>(expected.size()));
+}
+
+TYPED_TEST(LongRecordRemovalTest, ARemovedRecordIsLetGoAtOnce) {
+  std::vector<TestRecord> r = this->FillRange(100);
+  std::weak_ptr<TestRecord::Body> removed = r[40].body;
+  EXPECT_TRUE(this->list.Remove(r[40]));
+  r[40] = TestRecord();
+  EXPECT_TRUE(removed.expired()) << "the list still holds the record it removed";
+  EXPECT_FALSE(this->list.Remove(TestRecord::Make(42))) << "a record with equal content is another";
+}
+
+TYPED_TEST(LongRecordRemovalTest, ReadsAppendsAndCopiesBetweenRemovalsSeeThem) {
+  std::vector<TestRecord> r = this->FillRange(100);
+  EXPECT_TRUE(this->list.Remove(r[0]));
+  EXPECT_EQ(this->list.GetListCount(), 99);
+  EXPECT_EQ(this->list[0].body->id, 2u);
+  EXPECT_TRUE(this->list.Remove(r[99]));
+  this->list.Append(TestRecord::Make(500));
+  EXPECT_TRUE(this->list.Remove(r[50]));
+  TypeParam copy = this->list;
+  EXPECT_TRUE(this->list.Remove(r[1]));
+  EXPECT_FALSE(this->list.Remove(r[1])) << "a record removed before is not there any more";
+
+  std::vector<uint32_t> expected;
+  for (uint32_t id = 2; id <= 99; ++id) {
+    if (id != 51) expected.push_back(id);
+  }
+  expected.push_back(500);
+  EXPECT_EQ(Ids(copy), expected);
+  expected.erase(expected.begin());
+  EXPECT_EQ(Ids(this->list), expected);
+}
+
+TYPED_TEST(LongRecordRemovalTest, ARecordHeldTwiceLosesEveryCopy) {
+  std::vector<TestRecord> r = this->FillRange(100);
+  this->list.Append(r[10]);
+  EXPECT_TRUE(this->list.Remove(r[10]));
+  EXPECT_TRUE(this->list.Remove(r[20]));
+  std::vector<uint32_t> ids = Ids(this->list);
+  EXPECT_EQ(ids.size(), 98u);
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), 11u), 0);
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), 21u), 0);
 }
 
 TEST(RecordListTest, FindMatchIsByContentAndTouchMarksTheFoundRecord) {

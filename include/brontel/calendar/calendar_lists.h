@@ -8,9 +8,11 @@
 // EventList indexes are built by the first find of their kind. Appends enter
 // the new event into the server-id and fixed-id indexes (or drop them when its
 // id is 0) and drop the others; an event's id setters drop the index of that
-// id, and any removal drops them all. Every index hit is checked against the
-// element, so an id changed without its setter can never make a find return the
-// wrong event (such an id may be missed until the index is rebuilt).
+// id; a removed event is forgotten by the indexes, and anything that moves the
+// elements (closing the gaps of removals, RemoveIf) drops them all. Every index
+// hit is checked against the element, so an id changed without its setter can
+// never make a find return the wrong event (such an id may be missed until the
+// index is rebuilt).
 #pragma once
 
 #include <cstdint>
@@ -107,7 +109,9 @@ class EventList : public LogAble, public RecordList<Event> {
   Event FindByLocalId(uint32_t id, bool touch) const;
   Event FindByServeId(uint32_t id, bool touch) const;
 
-  // Drops the cache-id index; with on, builds it again.
+  // Drops the cache-id index, which the next find by cache id builds again
+  // (with on or without: an index built at once would be lost to the next id
+  // change before any find used it).
   void SetFastSearch(bool on);
   EventList GetUntouched() const;
   EventList Clone(const CalendarManager& manager) const;
@@ -119,7 +123,7 @@ class EventList : public LogAble, public RecordList<Event> {
   // deleted ones stay.
   void RemoveEmptyEvents(bool keepGlobalDeletes);
   // Drops every index.
-  void DropIndexes();
+  void DropIndexes() const;
 
   void noteChangeCacheId() { m_cacheIndex.reset(); }
   void noteChangeLocalId() { m_localIndex.reset(); }
@@ -138,12 +142,17 @@ class EventList : public LogAble, public RecordList<Event> {
   // checking the hit; falls back to a scan when there is no index.
   Event FindIndexed(std::unique_ptr<IdIndex>& index, Getter get, uint32_t id, bool touch,
                     bool build, size_t extraBuckets) const;
+  // Drops the indexes when elements moved since they were built.
+  void DropMovedIndexes() const;
 
   mutable std::unique_ptr<IdIndex> m_cacheIndex;
   mutable std::unique_ptr<IdIndex> m_dateBookIndex;
   mutable std::unique_ptr<IdIndex> m_serveIndex;
   mutable std::unique_ptr<IdIndex> m_fixedIndex;
   mutable std::unique_ptr<IdIndex> m_localIndex;
+  // The array's count of moves when the indexes were built (they all were
+  // built since the same move).
+  mutable uint64_t m_indexMoves = 0;
 };
 
 }  // namespace brontel

@@ -107,6 +107,9 @@ class Handle {
   // True when both handles share one holder, or both are null. Unlike
   // EqualEqual it has no precondition, so lists can compare any elements.
   bool IsSameHolder(const Handle& other) const { return m_holder == other.m_holder; }
+  // The holder's identity as a key (null for a null handle), for indexes of
+  // records by holder; never dereferenced.
+  const void* HolderKey() const { return m_holder; }
 
   // True when both handles share one holder.
   // REQUIRES: both handles live.

@@ -5,11 +5,17 @@
 // ArrayGrowth::kInlineSlot, 0 becomes 1 (an element slot inside the object, no
 // heap array), 1 becomes 16, then it doubles. Elements must be default
 // constructible (a null handle, a default value) and copyable.
+//
+// Derived lists may take elements out one at a time without moving the others
+// (EraseLater): the element is released at once and its slot closed, keeping
+// the order, before the array is next read or changed, so that k such removals
+// cost the array's size once instead of k times.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "brontel/platform/precondition.h"
 
@@ -25,7 +31,8 @@ class GrowableArray {
   GrowableArray(const GrowableArray& other) { *this = other; }
   GrowableArray& operator=(const GrowableArray& other) {
     if (this == &other) return *this;
-    Clear();
+    other.Settle();
+    Clear();  // counts as a move
     reserve(other.m_size);
     for (int32_t i = 0; i < other.m_size; ++i) data()[i] = other.data()[i];
     m_size = other.m_size;
@@ -33,20 +40,27 @@ class GrowableArray {
   }
   virtual ~GrowableArray() = default;
 
-  int32_t GetListCount() const { return m_size; }
+  int32_t GetListCount() const {
+    Settle();
+    return m_size;
+  }
   int32_t GetCapacity() const { return m_capacity; }
 
   // REQUIRES: 0 <= index < GetListCount().
   T& operator[](int32_t index) {
+    Settle();
     CheckIndex(index);
     return data()[index];
   }
   const T& operator[](int32_t index) const {
+    Settle();
     CheckIndex(index);
     return data()[index];
   }
 
   void Append(const T& element) {
+    Settle();
+    ++m_changes;
     reserve(1);
     data()[m_size++] = element;
   }
@@ -56,6 +70,9 @@ class GrowableArray {
   // element was removed.
   template <class Predicate>
   bool RemoveIf(Predicate same) {
+    Settle();
+    ++m_changes;
+    ++m_moves;
     int32_t kept = 0;
     for (int32_t i = 0; i < m_size; ++i) {
       if (same(data()[i])) continue;
@@ -70,11 +87,40 @@ class GrowableArray {
 
   // Drops every element (the capacity stays).
   void Clear() {
+    Settle();
+    ++m_changes;
+    ++m_moves;
     for (int32_t i = 0; i < m_size; ++i) data()[i] = T();
     m_size = 0;
   }
 
  protected:
+  // Takes the element at slot out now (its slot holds T() until it closes).
+  // Slots are the positions before any pending removal closes.
+  // REQUIRES: 0 <= slot < SlotCount(), the slot not taken out yet.
+  void EraseLater(int32_t slot) {
+    BRONTEL_REQUIRE(slot >= 0 && slot < m_size, "slot >= 0 && slot < m_size");
+    if (m_erasedMarks.empty()) m_erasedMarks.assign(static_cast<size_t>(m_size), false);
+    BRONTEL_REQUIRE(!m_erasedMarks[static_cast<size_t>(slot)], "!m_erasedMarks[slot]");
+    m_erasedMarks[static_cast<size_t>(slot)] = true;
+    ++m_erased;
+    data()[slot] = T();
+  }
+  // The slots, pending removals included, read without closing them.
+  int32_t SlotCount() const { return m_size; }
+  const T& SlotAt(int32_t slot) const { return data()[slot]; }
+  bool IsErased(int32_t slot) const {
+    return m_erased != 0 && m_erasedMarks[static_cast<size_t>(slot)];
+  }
+  // Counts every change that moves or adds elements (pending removals
+  // excepted), so that a derived list knows when positions it noted may no
+  // longer hold. Writes through operator[] are not counted.
+  uint64_t Changes() const { return m_changes; }
+  // Counts only the changes that move elements to other positions (closing
+  // gaps, RemoveIf, Clear, assignment); appends and writes through
+  // operator[] leave every position as it was.
+  uint64_t Moves() const { return m_moves; }
+
   // Makes room for needed more elements.
   // REQUIRES: GetListCount() + needed >= 0.
   void reserve(int32_t needed) {
@@ -100,18 +146,40 @@ class GrowableArray {
     if (capacity == 1) return 16;
     return capacity * 2;
   }
-  T* data() { return UsesSlot() ? &m_slot : m_array.get(); }
-  const T* data() const { return UsesSlot() ? &m_slot : m_array.get(); }
+  T* data() const { return UsesSlot() ? &m_slot : m_array.get(); }
+  // Closes the slots of pending removals, keeping the order.
+  void Settle() const {
+    if (m_erased == 0) return;
+    T* d = data();
+    int32_t kept = 0;
+    for (int32_t i = 0; i < m_size; ++i) {
+      if (m_erasedMarks[static_cast<size_t>(i)]) continue;
+      if (kept != i) d[kept] = d[i];
+      ++kept;
+    }
+    for (int32_t i = kept; i < m_size; ++i) d[i] = T();
+    m_size = kept;
+    m_erased = 0;
+    m_erasedMarks.clear();
+    ++m_changes;
+    ++m_moves;
+  }
   bool UsesSlot() const { return kGrowth == ArrayGrowth::kInlineSlot && m_capacity == 1; }
   void CheckIndex(int32_t index) const {
     BRONTEL_REQUIRE(index >= 0, "index >= 0");
     BRONTEL_REQUIRE(index < m_size, "index < m_size");
   }
 
-  int32_t m_size = 0;
+  // Pending removals change the array's contents behind const reads; a list
+  // is never shared between threads.
+  mutable int32_t m_size = 0;
   int32_t m_capacity = 0;
-  T m_slot{};
+  mutable T m_slot{};
   std::unique_ptr<T[]> m_array;
+  mutable int32_t m_erased = 0;
+  mutable std::vector<bool> m_erasedMarks;
+  mutable uint64_t m_changes = 0;
+  mutable uint64_t m_moves = 0;
 };
 
 }  // namespace brontel

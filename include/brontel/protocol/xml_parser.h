@@ -3,10 +3,11 @@
 //
 // Every node shares one copy of the document text and keeps only positions
 // into it, so parsing copies no text beyond element values; attributes are
-// parsed only when iterated. Any error gives result 2 (ERR_XML_PARSE) and the
-// first error's message with its byte position; the part of the tree built
-// before the error stays readable. Elements nested deeper than 1000 levels
-// end the parse with an error instead of exhausting the stack.
+// parsed only when iterated. Any error gives
+// result 2 (ERR_XML_PARSE) and the first error's message with its byte
+// position; the part of the tree built before the error stays readable.
+// Elements nested deeper than 1000 levels end the parse with an error instead
+// of exhausting the stack.
 #pragma once
 
 #include <cstdint>
