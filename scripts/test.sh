@@ -3,12 +3,12 @@
 #   1. the `default` preset (Debug, ASan + UBSan, -Werror): unit tests, fuzz
 #      corpus replays and the install check, through ctest;
 #   2. if clang is present, the `fuzz` preset: every libFuzzer target runs for
-#      BRONTEL_FUZZ_SECONDS (default 20) on a scratch copy of its seed corpus.
+#      BRONTEL_FUZZ_SECONDS (default 20) on a scratch copy of its seed corpus,
+#      with fuzz/<target>.dict as its dictionary when there is one.
 # Exits non-zero on any failure.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-root=$(pwd)
 
 bash scripts/deps.sh
 
@@ -29,33 +29,9 @@ else
   echo "== fuzz preset: configure, build, run each fuzzer"
   cmake --preset fuzz
   cmake --build --preset fuzz
-  seconds=${BRONTEL_FUZZ_SECONDS:-20}
-  artifacts="$root/build/fuzz/artifacts"
-  failed=()
-  shopt -s nullglob
-  for bin in build/fuzz/bin/*_fuzz; do
-    name=$(basename "$bin")
-    corpus="$work/$name/corpus"
-    mkdir -p "$corpus" "$artifacts/$name"
-    if [[ -d "fuzz/corpus/$name" ]]; then
-      cp -R "fuzz/corpus/$name/." "$corpus/"
-    fi
-    log="$work/$name/fuzz.log"
-    echo "-- $name: ${seconds}s on $(find "$corpus" -type f | wc -l) seed inputs"
-    if "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="$artifacts/$name/" "$corpus" >"$log" 2>&1; then
-      grep -E '^(Done|stat::number_of_executed_units)' "$log" || true
-      fuzz_passed=$((fuzz_passed + 1))
-    else
-      echo "!! $name failed; last lines of its log (artifacts in $artifacts/$name):"
-      tail -n 60 "$log"
-      failed+=("$name")
-    fi
-  done
-  if ((${#failed[@]} > 0)); then
-    echo "fuzzers failed: ${failed[*]}"
-    exit 1
-  fi
+  fuzz_log="$work/fuzzers.log"
+  scripts/run_fuzzers.sh "${BRONTEL_FUZZ_SECONDS:-20}" build/fuzz | tee "$fuzz_log"
+  fuzz_passed=$(grep -c ': clean$' "$fuzz_log" || true)
 fi
 
 echo "tests: $((ctest_count + fuzz_passed)) passed, 0 failed"

@@ -43,8 +43,9 @@ EnsureStandardFiles::~EnsureStandardFiles() {
 void EnsureStandardFiles::redirect(Stream& stream, const std::string& path, int& sharedFile) {
   bool valid = IsOpen(stream.descriptor);
   if (sharedFile >= 0 && valid) return;  // another object's redirection is in force
-  // Appending keeps what earlier runs wrote whole.
-  int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // Appending keeps what earlier runs wrote whole. The diagnostics name the
+  // user's files and records: only the user may read them.
+  int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (file >= 0 && file <= 2) {
     // A closed standard descriptor was reused by open: keep the file above
     // them, so that the standard one can be pointed at it.

@@ -5,6 +5,7 @@
 #include "brontel/host/ensure_standard_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,20 @@ TEST(EnsureStandardFilesTest, WritesLandInTheFilesWhileTheObjectLives) {
   EXPECT_EQ(ReadFileOrMissing(dir.File("stderr.txt")), "c");
   EXPECT_EQ(ReadFileOrMissing(dir.File("before.out")), "ae");
   EXPECT_EQ(ReadFileOrMissing(dir.File("before.err")), "f");
+}
+
+TEST(EnsureStandardFilesTest, TheFilesItCreatesAreReadableByTheirOwnerOnly) {
+  TempDir dir;
+  ASSERT_TRUE(InChild(dir, [&] {
+    ::umask(0);
+    EnsureStandardFiles files(dir.path() + "/");
+    Say(1, "diagnostics");
+  }));
+  for (const char* name : {"stdout.txt", "stderr.txt"}) {
+    struct stat info {};
+    ASSERT_EQ(::stat(dir.File(name).c_str(), &info), 0) << name;
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
+  }
 }
 
 TEST(EnsureStandardFilesTest, ANestedObjectLeavesTheOuterRedirectionInForce) {
