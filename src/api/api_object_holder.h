@@ -23,6 +23,7 @@
 #include "brontel/host/user_notice_manager.h"
 #include "brontel/platform/archive_file.h"
 #include "brontel/platform/file_lock.h"
+#include "gid_propagation.h"
 
 namespace brontel {
 
@@ -36,12 +37,16 @@ struct ApiFamily {
   const char* timeLogFormat;       // Format() of the time log name, with the suffix
   const char* logFileFormat;       // Format() of log file names: sequence, suffix, tail
   int32_t recordLoggingBit;        // logs the engines' records and names files per pass
-  // Gives a changed account id to the other family's cache in a directory.
-  void (*passGID)(const std::string& directory, const UID128& gid);
+  const char* otherCacheName;      // "contact cache": the other family's cache, for messages
+  // Gives an account id to the other family's cache in a directory when that
+  // cache has none (PassPendingGID).
+  GIDPass (*passGID)(const std::string& directory, const UID128& gid);
 };
 
 // How long a family waits for the other family's lock when passing on the
-// account id: the other program may be waiting for this family's lock.
+// account id. No lock of its own is held then, so the wait only delays the
+// caller; it is bounded for a program that holds the other family's lock
+// for long (a long server synchronization), which the caller then learns of.
 inline constexpr std::chrono::milliseconds kOtherFamilyLockWait{10000};
 
 class ApiObjectHolder : public Holder {
@@ -114,6 +119,10 @@ class ApiObjectHolder : public Holder {
   std::unique_ptr<TimeLogger> m_timeLogger;
   // The account id as last read from or written to the cache.
   UID128 m_gid;
+  // An account id of this family's cache that the other family's cache may
+  // still lack: given to it once this family's lock is released, and kept
+  // for the next operation when it could not be (empty: nothing to pass).
+  UID128 m_gidToPass;
   int32_t m_conflicts = 0;
   std::string m_errorMessage;
   uint32_t m_lastSequence = 0;

@@ -36,7 +36,8 @@ const ApiFamily kCalendarFamily{"CalendarApi",
                                 "time_log%s.txt",
                                 "slog%.4x%s%s.pff",
                                 kLogRecords,
-                                PassGIDToContacts};
+                                "contact cache",
+                                TakeGIDFromCalendars};
 
 class CalendarApiHolder : public ApiObjectHolder {
   BRONTEL_DECLARE_SERIAL()
@@ -44,6 +45,7 @@ class CalendarApiHolder : public ApiObjectHolder {
  public:
   CalendarApiHolder() : ApiObjectHolder(kCalendarFamily) {}
   void Serialize(Archive& ar) override;
+  static CalendarApiHolder* Of(const CalendarApi& api) { return api.Live(); }
 
   br_error readCache(CalendarCache& cache, bool logBefore);
   br_error writeCache(CalendarCache& cache, bool logAfter, bool propagateGID);
@@ -146,7 +148,7 @@ static void ForgetIds(const CalendarManager& manager, uint32_t first, uint32_t e
   events.DropIndexes();
 }
 
-static br_error RunClientSync(CalendarApiHolder* h, const ClientSync& how) {
+static br_error RunClientSyncLocked(CalendarApiHolder* h, const ClientSync& how) {
   h->m_suffix = how.handheld ? "_palm" : "_desk";
   h->checkRegistryFlags();
   h->TimeLogBegin(how.label);
@@ -210,6 +212,14 @@ static br_error RunClientSync(CalendarApiHolder* h, const ClientSync& how) {
     if (written != ERR_NONE) return finish(written);
   }
   return finish(result);
+}
+
+// One client pass; an account id the cache took goes to the contact cache once
+// the lock is released.
+static br_error RunClientSync(CalendarApiHolder* h, const ClientSync& how) {
+  const br_error result = RunClientSyncLocked(h, how);
+  PassPendingGID(*h, false);
+  return result;
 }
 
 br_error CalendarApi::SyncDesktop() {
@@ -279,6 +289,15 @@ br_error CalendarApi::SyncHandheldPreloadForFastSync() {
   CalendarApiHolder* h = Live();
   br_error result = h->readShadowHandheld();
   if (result != ERR_NONE) return result;
+  // The caller's records become a copy of this shadow, so the next
+  // SyncHandheld must compare them with this shadow and no other. Without a
+  // shadow file both start empty: were the shadow left unloaded, SyncHandheld
+  // would read a shadow file written in between (by another conduit run, or
+  // by SyncDesktopOverideHandheld) and take every record of it that the
+  // caller lacks for deleted on the handheld. The lock is not needed for
+  // that: the shadow file is replaced atomically, so the read takes one whole
+  // version, and records and shadow stay a pair whichever it is.
+  h->m_handheldShadowLoaded = true;
   CalendarManager copy = h->m_handheldShadow.Clone();
   copy.SetClean();
   h->m_calendarManager = copy;
@@ -308,11 +327,15 @@ br_error CalendarApi::SyncServer(SyncProgressCallback callback) {
     h->TimeLogEnd("SyncServer");
     ReportSyncProgress(callback, allDoneNow, timeLogger);
   }
+  PassPendingGID(*h, false);
   return result;
 }
 
 bool CalendarApi::RequestGIDFromServer(const std::string& user, const std::string& password) {
-  return RequestServerGID<CalendarCache>(*Live(), Live()->m_calendarManager, user, password);
+  CalendarApiHolder* h = Live();
+  // Like SetGID, false while the contact cache does not carry the account id.
+  if (!RequestServerGID<CalendarCache>(*h, h->m_calendarManager, user, password)) return false;
+  return ConfirmGIDPassed(*h, true);
 }
 
 UID128 CalendarApi::GetGID() const {
@@ -336,6 +359,11 @@ void CalendarApi::updateGID(const UID128& gid) {
 
 bool CalendarApi::updateGID(const UID128& gid, std::chrono::milliseconds lockWait) {
   return UpdateCacheGID<CalendarCache>(*Live(), gid, &lockWait);
+}
+
+GIDPass TakeGIDFromContacts(const std::string& directory, const UID128& gid) {
+  CalendarApi calendars = BrontelAPI::CreateCalendarApi(directory, BrontelAPI::GetVersion());
+  return GiveCacheGID<CalendarCache>(*CalendarApiHolder::Of(calendars), gid, kOtherFamilyLockWait);
 }
 
 CalendarManager CalendarApi::GetCalendarManager() const {

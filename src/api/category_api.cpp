@@ -22,7 +22,8 @@ const ApiFamily kContactFamily{"CategoryApi",
                                "time_lcg%s.txt",
                                "clog%.4x%s%s.pff",
                                kLogRecords,
-                               PassGIDToCalendars};
+                               "calendar cache",
+                               TakeGIDFromContacts};
 
 class CategoryApiHolder : public ApiObjectHolder {
   BRONTEL_DECLARE_SERIAL()
@@ -30,8 +31,16 @@ class CategoryApiHolder : public ApiObjectHolder {
  public:
   CategoryApiHolder() : ApiObjectHolder(kContactFamily) {}
   void Serialize(Archive& ar) override;
+  static CategoryApiHolder* Of(const CategoryApi& api) { return api.Live(); }
 
-  br_error syncClient(bool handheld);
+  // One client pass; an account id the cache took goes to the calendar cache
+  // once the lock is released.
+  br_error syncClient(bool handheld) {
+    const br_error result = syncClientLocked(handheld);
+    PassPendingGID(*this, false);
+    return result;
+  }
+  br_error syncClientLocked(bool handheld);
   br_error syncServerInternal(bool second, SyncProgressCallback callback);
 
   CategoryManager m_categoryManager = CategoryManager::CreateEmpty();
@@ -70,7 +79,7 @@ static void ForgetIds(const CategoryManager& manager, uint32_t first, uint32_t e
   contacts.DropIndexes();
 }
 
-br_error CategoryApiHolder::syncClient(bool handheld) {
+br_error CategoryApiHolder::syncClientLocked(bool handheld) {
   const char* label = handheld ? "SyncHandheld" : "SyncDesktop";
   m_suffix = handheld ? "_palm" : "_desk";
   checkRegistryFlags();
@@ -233,11 +242,15 @@ br_error CategoryApi::SyncServer(SyncProgressCallback callback) {
     ReportSyncProgress(callback, allDoneNow, timeLogger);
     h->TimeLogEnd("SyncServer");
   }
+  PassPendingGID(*h, false);
   return result;
 }
 
 bool CategoryApi::RequestGIDFromServer(const std::string& user, const std::string& password) {
-  return RequestServerGID<CategoryCache>(*Live(), Live()->m_categoryManager, user, password);
+  CategoryApiHolder* h = Live();
+  // Like SetGID, false while the calendar cache does not carry the account id.
+  if (!RequestServerGID<CategoryCache>(*h, h->m_categoryManager, user, password)) return false;
+  return ConfirmGIDPassed(*h, true);
 }
 
 UID128 CategoryApi::GetGID() const {
@@ -261,6 +274,11 @@ void CategoryApi::updateGID(const UID128& gid) {
 
 bool CategoryApi::updateGID(const UID128& gid, std::chrono::milliseconds lockWait) {
   return UpdateCacheGID<CategoryCache>(*Live(), gid, &lockWait);
+}
+
+GIDPass TakeGIDFromCalendars(const std::string& directory, const UID128& gid) {
+  CategoryApi contacts = BrontelAPI::CreateCategoryApi(directory, BrontelAPI::GetVersion());
+  return GiveCacheGID<CategoryCache>(*CategoryApiHolder::Of(contacts), gid, kOtherFamilyLockWait);
 }
 
 CategoryManager CategoryApi::GetCategoryManager() const {

@@ -43,7 +43,8 @@ br_error ReadCache(ApiObjectHolder& h, Cache& cache, bool logBefore) {
 }
 
 // Writes cache to the family's cache file; with propagateGID, a changed account
-// id goes to the other family too.
+// id is noted for the other family, which the entry point gives it once it has
+// released its lock (PassPendingGID).
 template <class Cache>
 br_error WriteCache(ApiObjectHolder& h, Cache& cache, bool logAfter, bool propagateGID) {
   h.TimeLogBegin("Write Cache");
@@ -55,7 +56,7 @@ br_error WriteCache(ApiObjectHolder& h, Cache& cache, bool logAfter, bool propag
   }
   UID128 gid = ManagerOf(cache).GetGID();
   if (propagateGID && gid != h.m_gid) {
-    h.m_family.passGID(h.m_directory, gid);
+    if (!gid.IsZero()) h.m_gidToPass = gid;
     h.m_gid = gid;
   }
   h.TimeLogEnd("Write Cache");
@@ -143,28 +144,49 @@ bool TakeCacheGID(ApiObjectHolder& h, Manager& desktop) {
 
 // Sets the account id when the cache has none and rewrites the cache; false
 // when gid is empty or differs from the cache's (desktop then takes the
-// cache's) or when the cache could not be read or written.
+// cache's), when the cache could not be read or written, or when the other
+// family's cache could not be given the cache's id (ConfirmGIDPassed: it is
+// checked at every call, so that a call repeated after a failure passes it).
 template <class Cache, class Manager>
 bool SetCacheGID(ApiObjectHolder& h, Manager& desktop, const UID128& gid) {
-  std::unique_ptr<FileLock> lock = h.takeLock();
-  h.checkRegistryFlags();
-  Cache cache;
-  if (ReadCache(h, cache, true) != ERR_NONE) return false;
   bool accepted = true;
-  Manager cached = ManagerOf(cache);
-  if (cached.GetGID().IsZero()) {
-    if (gid.IsZero()) {
+  {
+    std::unique_ptr<FileLock> lock = h.takeLock();
+    h.checkRegistryFlags();
+    Cache cache;
+    if (ReadCache(h, cache, true) != ERR_NONE) return false;
+    Manager cached = ManagerOf(cache);
+    if (cached.GetGID().IsZero()) {
+      if (gid.IsZero()) {
+        accepted = false;
+      } else {
+        cached.SetGID(gid);
+      }
+    } else if (!gid.IsZero() && gid != cached.GetGID()) {
       accepted = false;
-    } else {
-      cached.SetGID(gid);
     }
-  } else if (!gid.IsZero() && gid != cached.GetGID()) {
-    accepted = false;
+    // The caller's records take the account id only once the cache holds it.
+    if (WriteCache(h, cache, true, true) != ERR_NONE) return false;
+    if (!cached.GetGID().IsZero()) desktop.SetGID(cached.GetGID());
   }
-  // The caller's records take the account id only once the cache holds it.
-  if (WriteCache(h, cache, true, true) != ERR_NONE) return false;
-  if (!cached.GetGID().IsZero()) desktop.SetGID(cached.GetGID());
-  return accepted;
+  const bool passed = ConfirmGIDPassed(h, true);
+  return accepted && passed;
+}
+
+// Gives the cache the account id gid when it has none (the other family
+// passing its id on), waiting at most lockWait for the lock. A cache that
+// already holds gid is not written again; one that holds another id keeps it.
+template <class Cache>
+GIDPass GiveCacheGID(ApiObjectHolder& h, const UID128& gid, std::chrono::milliseconds lockWait) {
+  std::unique_ptr<FileLock> lock = h.takeLockWithin(lockWait);
+  if (lock == nullptr) return GIDPass::kNotPassed;
+  Cache cache;
+  if (ReadCache(h, cache, true) != ERR_NONE) return GIDPass::kNotPassed;
+  auto held = ManagerOf(cache);
+  if (held.GetGID() == gid) return GIDPass::kPassed;
+  if (!held.GetGID().IsZero()) return GIDPass::kOtherAccount;
+  held.SetGID(gid);
+  return WriteCache(h, cache, true, false) == ERR_NONE ? GIDPass::kPassed : GIDPass::kNotPassed;
 }
 
 // Sets gid on the cache without passing it on; waits at most lockWait for the

@@ -22,9 +22,11 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "brontel/api/brontel_api.h"
+#include "brontel/api/category_api.h"
 #include "brontel/api/stored_file_view.h"
 #include "brontel/calendar/calendar.h"
 #include "brontel/calendar/calendar_cache.h"
@@ -470,6 +472,40 @@ TEST_F(CalendarApiTest, PreloadGivesTheCallerACleanCopyOfTheHandheldShadow) {
   EXPECT_EQ(Snapshot(), before);
 }
 
+TEST_F(CalendarApiTest, AHandheldSyncAfterAPreloadWithoutShadowDeletesNothing) {
+  // The preload finds no shadow file: the handheld's records start empty, and
+  // so does the reference they are compared with. A shadow file that appears
+  // before the conduit's SyncHandheld belongs to records this object never had;
+  // taking it would make every record of it look deleted on the handheld.
+  const std::pair<const char*, std::function<br_error(CalendarApi&)>> kWritersOfAShadow[] = {
+      {"no other run", [](CalendarApi&) { return ERR_NONE; }},
+      {"another conduit run", [](CalendarApi& api) { return api.SyncHandheldFirstTime(); }},
+      {"the desktop's override", [](CalendarApi& api) { return api.SyncDesktopOverideHandheld(); }},
+  };
+  for (const auto& [who, writeShadow] : kWritersOfAShadow) {
+    SCOPED_TRACE(who);
+    testing::TempDir dir;
+    CalendarApi desktop = BrontelAPI::CreateCalendarApi(dir.path(), kRevision);
+    MakeDesktopCopy(desktop.GetCalendarManager());
+    ASSERT_EQ(desktop.SyncDesktop(), ERR_NONE);
+
+    CalendarApi handheld = BrontelAPI::CreateCalendarApi(dir.path(), kRevision);
+    ASSERT_EQ(handheld.SyncHandheldPreloadForFastSync(), ERR_NONE);
+    CalendarApi other = BrontelAPI::CreateCalendarApi(dir.path(), kRevision);
+    ASSERT_EQ(writeShadow(other), ERR_NONE);
+
+    CalendarManager records = handheld.GetCalendarManager();
+    NewEvent(records, "Gym", {NewCalendar(records, "Travel")});
+    ASSERT_EQ(handheld.SyncHandheld(), ERR_NONE);
+    CalendarCache cache;
+    const std::string bytes = ReadFileOrMissing(dir.File(CalendarApi::kCacheFile));
+    Archive ar(bytes);
+    cache.Serialize(ar);
+    EXPECT_EQ(Summary(cache.GetCalendarManager()),
+              "Home[Dinner Review] Travel[Gym] Work[Review Standup] | Dinner Gym Review Standup");
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Handheld overrides desktop
 
@@ -595,6 +631,9 @@ TEST_F(CalendarApiTest, SetGidAcceptsAnIdOnlyWhereTheCacheHasNoneOrTheSame) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     WriteCacheFile(0x100, c.cached ? Gid(*c.cached) : UID128());
+    // The contact cache that an earlier case gave its id starts anew: one
+    // holding another account would make SetGID report false as well.
+    std::filesystem::remove(Path(CategoryApi::kCacheFile));
     CalendarApi api = MakeApi();
     const UID128 expected = c.after ? Gid(*c.after) : UID128();
 

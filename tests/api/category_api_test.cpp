@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -392,16 +393,24 @@ TEST_F(CategoryApiTest, AnAccountIdSetOnOneFamilyReachesTheOtherFamilysCache) {
   EXPECT_TRUE(contacts.GetGID() == Gid(7));
 }
 
-TEST_F(CategoryApiTest, AnAccountIdIsNotPassedWhileTheOtherFamilysLockIsHeldForLong) {
-  // The calendar lock stays taken (as by a program that waits for the contact
-  // lock itself): the contact side gives up passing the id after a bounded
-  // wait instead of waiting for ever.
-  FileLock calendarLock(Path(CalendarApi::kLockFile));
-  ASSERT_TRUE(calendarLock.Acquire());
+TEST_F(CategoryApiTest, AnAccountIdIsNotPassedWhileTheOtherFamilysLockIsHeldForLongAndSaysSo) {
+  // The calendar lock stays taken (as by a program in a long server
+  // synchronization): the contact side gives up passing the id after a
+  // bounded wait instead of waiting for ever, and says so; the next SetGID
+  // passes it.
+  auto calendarLock = std::make_unique<FileLock>(Path(CalendarApi::kLockFile));
+  ASSERT_TRUE(calendarLock->Acquire());
   CategoryApi contacts = MakeApi();
-  EXPECT_TRUE(contacts.SetGID(Gid(3)));
+  EXPECT_FALSE(contacts.SetGID(Gid(3)));
+  EXPECT_EQ(contacts.GetErrorMessage(),
+            "Unable to pass the account id to the calendar cache in " + m_dir.path());
   EXPECT_TRUE(ReadCacheFile().GetCategoryManager().GetGID() == Gid(3));
+  EXPECT_TRUE(contacts.GetGID() == Gid(3));
   EXPECT_FALSE(Exists(CalendarApi::kCacheFile));
+
+  calendarLock.reset();
+  EXPECT_TRUE(MakeApi().SetGID(Gid(3)));
+  EXPECT_TRUE(ReadCalendarCacheFile().GetCalendarManager().GetGID() == Gid(3));
 }
 
 // ---------------------------------------------------------------------------

@@ -3,7 +3,9 @@
 // - Kills: each child is killed with SIGKILL at a random moment. After each
 //   kill every stored file reads back whole, the next synchronization of a new
 //   desktop succeeds and holds exactly the cache's records, no temporary file
-//   outlives it, and every record a child saw stored is still there.
+//   outlives it, every record a child saw stored is still there, and an
+//   account id left in one family's cache reaches the other's at the next
+//   SetGID.
 // - Full disk: each child writes under a file size limit just above what the
 //   files hold (SIGXFSZ ignored, so a write past it fails with EFBIG): the
 //   synchronizations that cannot write report ERR_WRITE_FAILED, the files
@@ -108,9 +110,26 @@ class CrashTest : public testing::ApiTest {
     EXPECT_EQ(damaged, std::vector<std::string>{});
     CheckFamily<CalendarFamily>(m_confirmed.storedCalendars);
     CheckFamily<ContactFamily>(m_confirmed.storedContacts);
+    CheckAccounts();
     EXPECT_EQ(DamagedFiles(m_dir.path()), std::vector<std::string>{})
         << "a synchronization leaves no temporary file behind";
     return !HasFailure();
+  }
+
+  // A child killed between writing its own cache and the other family's
+  // leaves the account id in one cache only: the next SetGID of that family
+  // (without an id of its own) passes it on, and both caches hold the same.
+  void CheckAccounts() {
+    const std::string calendars = testing::CacheAccount<CalendarFamily>(m_dir.path());
+    const std::string contacts = testing::CacheAccount<ContactFamily>(m_dir.path());
+    const std::string account = "gid " + testing::WorkerAccount().GetString();
+    if (calendars != contacts && calendars == account) {
+      EXPECT_TRUE(CalendarFamily::Open(m_dir.path()).SetGID(UID128()));
+    } else if (calendars != contacts && contacts == account) {
+      EXPECT_TRUE(ContactFamily::Open(m_dir.path()).SetGID(UID128()));
+    }
+    EXPECT_EQ(testing::CacheAccount<CalendarFamily>(m_dir.path()),
+              testing::CacheAccount<ContactFamily>(m_dir.path()));
   }
 
   template <class Family>

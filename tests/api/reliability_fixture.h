@@ -257,6 +257,16 @@ RecordNames StoredNames(const std::string& path, bool isCache) {
   }
 }
 
+// "gid <id>" for the account id that the cache of Family in directory holds
+// (the empty id when it has none), or what StoredContent says of a missing or
+// damaged file.
+template <class Family>
+std::string CacheAccount(const std::string& directory) {
+  const std::string content =
+      StoredContent<Family>(ReadFileOrMissing(directory + "/" + Family::kCacheFile), true);
+  return content.substr(0, content.find(':'));
+}
+
 inline bool IsBackupName(const std::string& name) {
   return name.size() > 4 && name.compare(name.size() - 4, 4, ".bak") == 0;
 }

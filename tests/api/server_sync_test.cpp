@@ -33,6 +33,7 @@
 #include "support/contact_fixture.h"
 #include "support/faulty_file_system.h"
 #include "support/scripted_sync_server.h"
+#include "tracing_file_system.h"
 
 namespace brontel {
 namespace {
@@ -95,6 +96,19 @@ std::string GidAnswer(const UID128& gid) {
 
 class ServerSyncTest : public testing::ApiTest {
  protected:
+  // Runs sync under a tracing file system and expects that only the cache and
+  // then the server shadow were replaced, once each, with what they hold now:
+  // the update of pass 0 was written, and no pass that sent nothing wrote.
+  void ExpectOnlyTheUpdateWritten(const std::function<br_error()>& sync, const char* cacheFile,
+                                  const char* shadowFile) {
+    testing::TracingFileSystem tracing;
+    tracing.Fail(testing::FaultyFileSystem::Op::kNone, 0, false);
+    ASSERT_EQ(sync(), ERR_NONE);
+    const std::map<std::string, std::vector<std::string>> expected = {
+        {cacheFile, {FileBytes(cacheFile)}}, {shadowFile, {FileBytes(shadowFile)}}};
+    EXPECT_EQ(tracing.Versions(), expected);
+  }
+
   void SetUp() override {
     ApiTest::SetUp();
     g_stages.clear();
@@ -202,6 +216,32 @@ TEST_F(CalendarServerSyncTest, AFullSynchronizationReportsEveryPassAndSendsWhatT
   ASSERT_EQ(m_api.SyncServer(RecordStage), ERR_NONE) << m_api.GetErrorMessage();
   EXPECT_EQ(g_stages, (std::vector<int>{0, 1, 2, 4, 6, 6, 2, 2, 2, 7}));
   EXPECT_EQ(m_server->RequestCount(), 4u);
+}
+
+TEST_F(CalendarServerSyncTest, PassesThatSendNothingWriteNoFile) {
+  PrepareDesktop();
+  ScriptAcceptingServer();
+  ASSERT_EQ(m_api.SyncServer(nullptr), ERR_NONE) << m_api.GetErrorMessage();
+  m_server->Answer(Answer(kGid, 0x1f6, ""));
+  ExpectOnlyTheUpdateWritten([this] { return m_api.SyncServer(nullptr); }, CalendarApi::kCacheFile,
+                             CalendarApi::kServerShadowFile);
+  EXPECT_EQ(m_server->RequestCount(), 4u);
+  EXPECT_EQ(EventNames(ReadCacheManager()), "Dentist");
+  EXPECT_EQ(EventNames(ReadShadow()), "Dentist");
+
+  // A pass that sends something still writes: the renamed event goes out and
+  // both files take it.
+  ASSERT_EQ(m_api.SyncDesktop(), ERR_NONE);
+  m_api.GetCalendarManager().GetEventList()[0].GetEventDescriptor().SetName("Dentist at 9");
+  ASSERT_EQ(m_api.SyncDesktop(), ERR_NONE);
+  m_server->Answer(Answer(kGid, 0x1f6, ""));
+  m_server->AnswerWith([this](const std::string& request) {
+    return Answer(kGid, 0x1f7, Echo(ElementOf(request, "event"), 0x66, 0x1f7));
+  });
+  ASSERT_EQ(m_api.SyncServer(nullptr), ERR_NONE) << m_api.GetErrorMessage();
+  EXPECT_EQ(EventNames(ReadCacheManager()), "Dentist at 9");
+  EXPECT_EQ(EventNames(ReadShadow()), "Dentist at 9");
+  EXPECT_EQ(ReadShadow().GetVersion(), 0x1f7u);
 }
 
 TEST_F(CalendarServerSyncTest, AFailureInPassZeroEndsTheSynchronizationAndKeepsTheShadow) {
@@ -368,6 +408,24 @@ TEST_F(ContactServerSyncTest, TwoPassesReportTheirStagesAndUnfiledContactsSurviv
   ASSERT_EQ(m_api.SyncDesktop(), ERR_NONE);
   EXPECT_NE(testing::ContactNames(m_api.GetCategoryManager()).find("Loner"), std::string::npos);
   EXPECT_NE(testing::ContactNames(m_api.GetCategoryManager()).find("Smith"), std::string::npos);
+}
+
+TEST_F(ContactServerSyncTest, ASecondPassThatSendsNothingWritesNoFile) {
+  CategoryManager desktop = m_api.GetCategoryManager();
+  Category family = testing::AddCategory(desktop, "Family", testing::CategoryKind::Published());
+  testing::AddContact(desktop, family, "Smith");
+  ASSERT_TRUE(m_api.SetGID(kGid));
+  ASSERT_EQ(m_api.SyncDesktop(), ERR_NONE);
+  m_server->Answer(Answer(kGid, 0x10, "", true));
+  m_server->AnswerWith(
+      [this](const std::string& request) { return AcceptCategoryAndContact(kGid, request, 0x11); });
+  ASSERT_EQ(m_api.SyncServer(nullptr), ERR_NONE) << m_api.GetErrorMessage();
+
+  m_server->Answer(Answer(kGid, 0x11, ""));
+  ExpectOnlyTheUpdateWritten([this] { return m_api.SyncServer(nullptr); }, CategoryApi::kCacheFile,
+                             CategoryApi::kServerShadowFile);
+  EXPECT_EQ(m_server->RequestCount(), 3u);
+  EXPECT_EQ(testing::ContactNames(ReadShadow()), "Smith");
 }
 
 TEST_F(ContactServerSyncTest, AFailingFirstPassEndsTheSynchronizationAndKeepsTheShadow) {

@@ -185,6 +185,7 @@ struct Reports {
   std::vector<std::string> failures;  // "fail ..." lines
   int syncs = 0;
   int accepted = 0;                           // SetGID that returned true
+  std::vector<std::string> refused;           // "gid ... 0" lines: SetGID that returned false
   std::map<std::string, std::string> stores;  // each record's "ok" line
 
   // names (a record's name first) with the line that reported each stored.
@@ -218,6 +219,7 @@ struct Reports {
     if (line.rfind("ok ", 0) == 0) stores[line.substr(line.rfind(' ') + 1)] = line;
     if (line.rfind("fail ", 0) == 0) failures.push_back(line);
     if (line.rfind("gid ", 0) == 0 && line.back() == '1') ++accepted;
+    if (line.rfind("gid ", 0) == 0 && line.back() == '0') refused.push_back(line);
   }
 };
 

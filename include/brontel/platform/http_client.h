@@ -27,7 +27,8 @@ struct ProxyCredentials {
 struct HttpRequest {
   // A host name or address, "host:port", or a URL that begins "http://" or
   // "https://" (possibly with a port and a base path). A bare host is reached
-  // with plain HTTP on port 80; https is verified with the system's certificates.
+  // with plain HTTP on port 80; https is verified with the system's certificates
+  // (see HttpClient::kCaFileVariable), always including the host name.
   std::string server;
   // The path of the page, with its query when there is one; sent as given,
   // without escaping.
@@ -68,6 +69,12 @@ class HttpClient {
  public:
   // A status the exchange can end with: a proxy wants credentials.
   static constexpr int32_t kProxyAuthenticationRequired = 407;
+  // The environment variable that may name a PEM file of certificate
+  // authorities for https. When set and not empty, the default client trusts
+  // the authorities of that file in place of libcurl's default bundle file (a
+  // default certificate directory of libcurl, where it has one, still
+  // counts). A file that cannot be read makes every https exchange fail.
+  static constexpr char kCaFileVariable[] = "BRONTEL_CA_FILE";
 
   virtual ~HttpClient() = default;
 
