@@ -495,6 +495,12 @@ class CalendarStoredForm::ManagerReader {
     m_h.m_calendars.SerializeQuick(m_ar, m_v);
     m_h.m_events.SerializeQuick(m_ar, m_v);
     m_h.m_tableIdentification.SerializeQuick(m_ar, m_v);
+    // Records of this form are objects that may be named more than once; a
+    // manager lists each of its records once. A damaged list that names one
+    // twice keeps its first place: stored by position, the repeat would give
+    // two records one position and the rewrite could not be read back.
+    DropRepeats(m_h.m_calendars);
+    DropRepeats(m_h.m_events);
     for (int32_t i = 0; i < m_h.m_calendars.GetListCount(); ++i) {
       if (m_h.m_calendars[i].IsNull()) m_ar.Fail(ArchiveStatus::kBadValue, "null calendar");
       Attach(m_h.m_calendars[i], true);
@@ -504,6 +510,14 @@ class CalendarStoredForm::ManagerReader {
       Attach(m_h.m_events[i], true);
     }
     m_h.m_level = 0;
+  }
+
+  template <class List>
+  static void DropRepeats(List& list) {
+    std::unordered_set<const void*> seen;
+    list.RemoveIf([&](const auto& record) {
+      return !record.IsNull() && !seen.insert(record.HolderKey()).second;
+    });
   }
 
   CalendarManagerHolder& m_h;

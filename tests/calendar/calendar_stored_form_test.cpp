@@ -625,6 +625,31 @@ TEST_F(StoredFormTest, VersionOneReadsTheListsAsObjectRecords) {
   EXPECT_EQ(read.GetReferenceCount(), 1u);
 }
 
+TEST_F(StoredFormTest, AnOldestFormThatListsARecordTwiceIsRewrittenReadably) {
+  // Objects of this form may be named twice; a list that names one calendar
+  // or event twice keeps it once, and the manager written from it reads back.
+  CalendarManager source = CalendarManager::CreateEmpty();
+  Calendar first = AddCalendar(source, "first", CalendarKind::Local(), 0x51);
+  Event placed = AddEvent(source, "placed", {first}, 0x52);
+  AddEvent(source, "alone", {}, 0x53);
+  source.GetEventList().Append(placed);
+  source.GetCalendarList().Append(first);
+  OldestForm record(source);
+  StringSink sink;
+  {
+    Archive ar(sink);
+    ar.WriteObject(&record);
+  }
+
+  CalendarManager read = Read(sink.contents());
+  ASSERT_EQ(read.GetCalendarList().GetListCount(), 1);
+  ASSERT_EQ(read.GetEventList().GetListCount(), 2);
+  EXPECT_TRUE(read.SanityCheck());
+  const std::string rewritten = Store(read);
+  ASSERT_EQ(ReadFailure(rewritten), Name(ArchiveStatus::kOk));
+  EXPECT_EQ(Store(Read(rewritten)), rewritten);
+}
+
 TEST_F(StoredFormTest, EveryTruncationOfTheOldestFormFailsWithoutLeaking) {
   const std::string bytes = OldestFormBytes();
   for (size_t length = 0; length < bytes.size(); ++length) {
