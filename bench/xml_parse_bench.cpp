@@ -2,8 +2,19 @@
 // and links) and walking every node and attribute, as the translators do. The
 // nodes share the document text, so both the time and the memory should grow
 // with the size: the bytes-per-second figure should hold from 1 to 10 MB.
-// Also: writing a request of the same size.
+// Also: writing a request of the same size. When expat and pugixml are
+// installed (benchmarks only; the library uses neither), the same 10 MB
+// response is parsed by each of them in the same run: expat with handlers
+// that look at every element, attribute and text, pugixml in place into its
+// document tree, as the library's parser builds its own.
 #include <benchmark/benchmark.h>
+
+#ifdef BRONTEL_BENCH_EXPAT
+#include <expat.h>
+#endif
+#ifdef BRONTEL_BENCH_PUGIXML
+#include <pugixml.hpp>
+#endif
 
 #include <cstdint>
 #include <memory>
@@ -78,6 +89,78 @@ void BM_ParseResponse(benchmark::State& state) {
   state.counters["MB"] = static_cast<double>(text.size()) / 1e6;
 }
 BENCHMARK(BM_ParseResponse)->Arg(2500)->Arg(25000)->Unit(benchmark::kMillisecond);
+
+// The parse alone: the document tree, without walking it.
+void BM_ParseOnly(benchmark::State& state) {
+  const std::string text = Document(static_cast<int32_t>(state.range(0)));
+  for (auto _ : state) {
+    XmlParser parser;
+    if (parser.Parse(text) != ERR_NONE) state.SkipWithError("parse failed");
+    benchmark::DoNotOptimize(parser.GetDocument());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(text.size()));
+  state.counters["MB"] = static_cast<double>(text.size()) / 1e6;
+}
+BENCHMARK(BM_ParseOnly)->Arg(2500)->Arg(25000)->Unit(benchmark::kMillisecond);
+
+#ifdef BRONTEL_BENCH_EXPAT
+struct ExpatCounts {
+  size_t elements = 0;
+  size_t attributes = 0;
+  size_t textBytes = 0;
+};
+
+void BM_ExpatParse(benchmark::State& state) {
+  const std::string text = Document(static_cast<int32_t>(state.range(0)));
+  for (auto _ : state) {
+    ExpatCounts counts;
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    XML_SetUserData(parser, &counts);
+    XML_SetElementHandler(
+        parser,
+        [](void* data, const XML_Char*, const XML_Char** attributes) {
+          auto* c = static_cast<ExpatCounts*>(data);
+          ++c->elements;
+          for (size_t i = 0; attributes[i] != nullptr; i += 2) ++c->attributes;
+        },
+        [](void*, const XML_Char*) {});
+    XML_SetCharacterDataHandler(parser, [](void* data, const XML_Char*, int length) {
+      static_cast<ExpatCounts*>(data)->textBytes += static_cast<size_t>(length);
+    });
+    if (XML_Parse(parser, text.data(), static_cast<int>(text.size()), 1) != XML_STATUS_OK) {
+      state.SkipWithError("expat failed");
+    }
+    XML_ParserFree(parser);
+    benchmark::DoNotOptimize(counts.elements + counts.attributes + counts.textBytes);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_ExpatParse)->Arg(2500)->Arg(25000)->Unit(benchmark::kMillisecond);
+#endif
+
+#ifdef BRONTEL_BENCH_PUGIXML
+// In place: pugixml parses a copy of the text (made off the clock) into its
+// tree without copying names and values.
+void BM_PugixmlParseInPlace(benchmark::State& state) {
+  const std::string text = Document(static_cast<int32_t>(state.range(0)));
+  std::string buffer;
+  for (auto _ : state) {
+    state.PauseTiming();
+    buffer = text;
+    state.ResumeTiming();
+    pugi::xml_document document;
+    pugi::xml_parse_result result =
+        document.load_buffer_inplace(buffer.data(), buffer.size(), pugi::parse_default);
+    if (!result) state.SkipWithError("pugixml failed");
+    benchmark::DoNotOptimize(document.first_child());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_PugixmlParseInPlace)->Arg(2500)->Arg(25000)->Unit(benchmark::kMillisecond);
+#endif
 
 void BM_WriteRequest(benchmark::State& state) {
   size_t bytes = 0;

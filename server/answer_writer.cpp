@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <map>
-#include <set>
 #include <vector>
 
 #include "brontel/protocol/xml_element.h"
@@ -124,25 +123,35 @@ class AnswerWriter {
   }
 
   void WriteChildren(XmlElement& root, RecordKind kind) {
-    std::set<uint32_t> sids;
+    // Each child with its links to the parents of the view, gathered parent by
+    // parent in ascending order: the order in which LinksOf lists them.
+    std::map<uint32_t, std::vector<StoredLink>> children;
     for (const auto& [sid, parent] : m_parents) {
-      for (const StoredLink& link : m_storage.LinksTo(kind, sid)) sids.insert(link.childSid);
+      for (const StoredLink& link : m_storage.LinksTo(kind, sid)) {
+        children[link.childSid].push_back(link);
+      }
     }
     if (kind == RecordKind::kContact) {
       for (const StoredRecord& record : m_storage.RecordsOwnedBy(kind, m_request.account)) {
-        sids.insert(record.sid);
+        children[record.sid];
       }
     }
     // Ascending server ids put the events that repeat exceptions are cut from
     // before the exceptions.
-    for (uint32_t sid : sids) {
+    for (auto& [sid, links] : children) {
       std::optional<StoredRecord> record = m_storage.FindRecord(kind, sid);
-      if (record) WriteChild(root, *record);
+      if (!record) continue;
+      // Links outside the view change nothing in an event; a contact's tell
+      // whether it is filed at all.
+      if (kind == RecordKind::kContact) links = m_storage.LinksOf(kind, sid);
+      WriteChild(root, *record, links);
     }
   }
 
-  void WriteChild(XmlElement& root, const StoredRecord& record) {
-    std::vector<StoredLink> links = m_storage.LinksOf(record.kind, record.sid);
+  // links: the record's links, at least all of those to the view's parents,
+  // in ascending parent order.
+  void WriteChild(XmlElement& root, const StoredRecord& record,
+                  const std::vector<StoredLink>& links) {
     std::vector<ViewLink> visible;
     std::vector<ViewLink> removed;
     bool viewed = false;

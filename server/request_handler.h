@@ -24,8 +24,11 @@ struct HttpReply {
 
 struct HandlerOptions {
   PasswordCost passwordCost = PasswordCost::kInteractive;
-  // Larger request bodies are refused unread.
-  size_t maxRequestBytes = 8 * 1024 * 1024;
+  // Larger request bodies are refused unread. A first synchronization sends
+  // every record of the desktop in one request, about 350 bytes per event or
+  // contact: 64 MiB takes some 190 000 records, while bounding what one
+  // request can make the server hold (the body and its parsed tree).
+  size_t maxRequestBytes = 64 * 1024 * 1024;
 };
 
 class RequestHandler {

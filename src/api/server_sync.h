@@ -6,6 +6,9 @@
 // A pass writes its cache before its server shadow, and the shadow only when
 // the cache was written: a shadow ahead of its cache would make the next pass
 // take what the server just delivered for local deletions and send them.
+// A pass that sends nothing writes neither: what it did to them in memory
+// (fixed ids drawn from the sequence it read, marks) is drawn again, the same,
+// by the next pass that reads them, and nothing outside saw it.
 #pragma once
 
 #include <string>
@@ -95,6 +98,10 @@ br_error RunServerPass(ApiObjectHolder& h, Engine& engine, int32_t pass, const c
     return finish(result);
   }
 
+  if (engine.GetRequest().empty()) {
+    logPass();
+    return finish(ERR_NONE);
+  }
   cache = engine.GetCache();
   shadow = engine.GetServerShadow();
   result = WriteCache(h, cache, false, true);

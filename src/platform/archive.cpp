@@ -1,5 +1,6 @@
 #include "brontel/platform/archive.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "brontel/platform/format.h"
@@ -53,9 +54,8 @@ bool StringSink::Append(const uint8_t* data, size_t size) {
   return true;
 }
 
-Archive::Archive(ByteSink& sink) : m_sink(&sink) {
-  m_buffer.reserve(kBufferSize);
-}
+Archive::Archive(ByteSink& sink)
+    : m_sink(&sink), m_buffer(std::make_unique_for_overwrite<uint8_t[]>(kBufferSize)) {}
 
 Archive::Archive(std::string_view bytes) : m_input(bytes) {
   m_loadTable.emplace_back();  // index 0 is the null object
@@ -82,7 +82,7 @@ Archive::~Archive() {
 }
 
 uint64_t Archive::Position() const {
-  return IsStoring() ? m_flushed + m_buffer.size() : m_readPos;
+  return IsStoring() ? m_flushed + m_used : m_readPos;
 }
 
 void Archive::Fail(ArchiveStatus status, const std::string& what) const {
@@ -93,38 +93,24 @@ void Archive::Fail(ArchiveStatus status, const std::string& what) const {
 }
 
 void Archive::Flush() {
-  if (!IsStoring() || m_buffer.empty()) return;
-  if (!m_sink->Append(m_buffer.data(), m_buffer.size())) {
+  if (!IsStoring() || m_used == 0) return;
+  if (!m_sink->Append(m_buffer.get(), m_used)) {
     Fail(ArchiveStatus::kWriteFailed, "unable to write archive");
   }
-  m_flushed += m_buffer.size();
-  m_buffer.clear();
+  m_flushed += m_used;
+  m_used = 0;
 }
 
 void Archive::WriteBytes(const void* data, size_t size) {
   const uint8_t* p = static_cast<const uint8_t*>(data);
   while (size > 0) {
-    if (m_buffer.size() == kBufferSize) Flush();
-    size_t n = std::min(size, kBufferSize - m_buffer.size());
-    m_buffer.insert(m_buffer.end(), p, p + n);
+    if (m_used == kBufferSize) Flush();
+    size_t n = std::min(size, kBufferSize - m_used);
+    std::memcpy(m_buffer.get() + m_used, p, n);
+    m_used += n;
     p += n;
     size -= n;
   }
-}
-
-void Archive::WriteByte(uint8_t v) {
-  WriteBytes(&v, 1);
-}
-
-void Archive::WriteWord(uint16_t v) {
-  uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
-  WriteBytes(b, 2);
-}
-
-void Archive::WriteDword(uint32_t v) {
-  uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                  static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
-  WriteBytes(b, 4);
 }
 
 void Archive::WriteString(std::string_view s) {
@@ -141,34 +127,14 @@ void Archive::WriteString(std::string_view s) {
   WriteBytes(s.data(), s.size());
 }
 
-void Archive::Need(size_t n) {
-  if (n > Remaining()) {
-    Fail(ArchiveStatus::kEndOfData, Format("need %zu bytes, %zu left", n, Remaining()));
-  }
+void Archive::FailNeed(size_t n) const {
+  Fail(ArchiveStatus::kEndOfData, Format("need %zu bytes, %zu left", n, Remaining()));
 }
 
 void Archive::ReadBytes(void* data, size_t size) {
   Need(size);
   if (size > 0) std::memcpy(data, m_input.data() + m_readPos, size);
   m_readPos += size;
-}
-
-uint8_t Archive::ReadByte() {
-  Need(1);
-  return static_cast<uint8_t>(m_input[m_readPos++]);
-}
-
-uint16_t Archive::ReadWord() {
-  uint8_t b[2];
-  ReadBytes(b, 2);
-  return static_cast<uint16_t>(b[0] | (b[1] << 8));
-}
-
-uint32_t Archive::ReadDword() {
-  uint8_t b[4];
-  ReadBytes(b, 4);
-  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-         (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
 }
 
 std::string Archive::ReadString() {

@@ -109,20 +109,33 @@ bool ReadWholeFile(const std::string& path, std::string* contents, std::string* 
     DebugLine(*error);
     return false;
   }
+  // The file's size, when the descriptor tells it, lets one read fill the
+  // string; reading goes on until the end all the same, in case the file grew
+  // or the descriptor has no size to tell.
+  constexpr size_t kChunk = 64 * 1024;
+  struct stat status {};
+  size_t expected = 0;
+  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+    expected = static_cast<size_t>(status.st_size);
+  }
   contents->clear();
-  char buffer[Archive::kBufferSize];
+  contents->resize(expected + kChunk);
+  size_t filled = 0;
   for (;;) {
-    int64_t n = fs.Read(fd, buffer, sizeof buffer);
+    if (contents->size() - filled < kChunk) contents->resize(contents->size() * 2);
+    int64_t n = fs.Read(fd, contents->data() + filled, contents->size() - filled);
     if (n < 0) {
       err = errno;
       *error = ErrorText("Unable to read file", path, errno);
       DebugLine(*error);
       fs.Close(fd);
+      contents->clear();
       return false;
     }
     if (n == 0) break;
-    contents->append(buffer, static_cast<size_t>(n));
+    filled += static_cast<size_t>(n);
   }
+  contents->resize(filled);
   fs.Close(fd);
   return true;
 }

@@ -1,5 +1,6 @@
 #include "brontel/sync/calendar_server_transformation.h"
 
+#include <algorithm>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "brontel/platform/precondition.h"
 #include "brontel/protocol/xml_requestor.h"
 #include "brontel/protocol/xml_responder.h"
+#include "unacknowledged_claim.h"
 
 namespace brontel {
 namespace {
@@ -40,11 +42,123 @@ bool IsLiveShared(const Calendar& calendar) {
   return !calendar.IsDeleted() && calendar.GetCalendarDescriptor().GetSharedFlag();
 }
 
+// Whether requestCalendarSync, given the shared part of cache (its calendars
+// with the shared flag) and shadow, would send anything; changes neither.
+bool HasCalendarToSend(const CalendarManager& cache, const CalendarManager& shadow,
+                       bool sendDeletes) {
+  std::unordered_set<const void*> reached;
+  const CalendarList& calendars = cache.GetCalendarList();
+  for (int32_t i = 0; i < calendars.GetListCount(); ++i) {
+    const Calendar& c = calendars[i];
+    if (c.IsNull() || !c.GetCalendarDescriptor().GetSharedFlag()) continue;
+    Calendar m = shadow.FindMatchingCalendar(c, false);
+    if (m.IsNull()) {
+      if (!c.IsDeleted() && IsOwned(c)) return true;
+      continue;
+    }
+    if (!m.Equal(c, true) && IsOwned(c)) return true;
+    reached.insert(m.HolderKey());
+  }
+  if (!sendDeletes) return false;
+  const CalendarList& served = shadow.GetCalendarList();
+  for (int32_t i = 0; i < served.GetListCount(); ++i) {
+    const Calendar& u = served[i];
+    if (!u.IsNull() && !u.IsDeleted() && reached.count(u.HolderKey()) == 0) return true;
+  }
+  return false;
+}
+
 // Copies the alarm settings (flag, advance unit and time) of from into to.
 void CopyAlarm(EventDescriptor& to, const EventDescriptor& from) {
   to.SetAlarmFlag(true);
   to.SetAlarmAdvanceUnit(from.GetAlarmAdvanceUnit());
   to.SetAlarmAdvanceTime(from.GetAlarmAdvanceTime());
+}
+
+// ---- Records the server took while its answer was lost ----
+
+// A record of the answer that the engine would add to the cache as new: live,
+// new since the cache's version, not yet bound to a cache record, and made
+// from its server id alone (the answer named no local id of this client).
+template <class Record>
+bool ArrivedUnnamed(const Record& s, const CalendarManager& cacheManager) {
+  return !s.IsNull() && !s.IsDeleted() && s.GetCacheId() == 0 && s.GetServeId() != 0 &&
+         s.GetFixedId() == s.GetServeId() && cacheManager.IsNewToMe(s.GetRecordIdentification());
+}
+
+// The fixed ids of the calendars that event's placements are exchanged with
+// the server in (live, shared, writable), sorted.
+std::vector<uint32_t> ServerCalendarIds(const Event& event) {
+  std::vector<uint32_t> ids;
+  const CalendarEventList& links = event.GetCalendarEventList();
+  for (int32_t i = 0; i < links.GetListCount(); ++i) {
+    if (links[i].IsNull() || links[i].IsDeleted()) continue;
+    Calendar calendar = links[i].GetParentCalendar();
+    if (IsLiveShared(calendar) && !calendar.IsReadOnly()) ids.push_back(calendar.GetFixedId());
+  }
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+// Calendars and events of the answer that the server took from this client in
+// an exchange whose answer never reached the cache take the fixed ids of the
+// cache's unacknowledged copies (ClaimUnacknowledged): an owned shared
+// calendar with the same descriptor, an event with the same data (its alarm,
+// the user's own, aside) in the same server calendars. Calendars go first, so
+// that an event in a claimed calendar compares by the fixed id it now shares.
+void ClaimUnacknowledgedRecords(const CalendarCache& cache, const CalendarManager& shadow) {
+  const CalendarManager cacheManager = cache.GetCalendarManager();
+  // Every change pass follows a pass that gave the cache the server's version:
+  // a cache without one has sent nothing yet. The records of a desktop that
+  // joins the account with data of its own stay its own.
+  if (!Versioning::IsValidVersion(cacheManager.GetVersion())) return;
+
+  std::vector<Calendar> arrivedCalendars;
+  const CalendarList& served = shadow.GetCalendarList();
+  for (int32_t i = 0; i < served.GetListCount(); ++i) {
+    const Calendar& s = served[i];
+    if (ArrivedUnnamed(s, cacheManager) && cache.FindMatchingCalendar(s, false).IsNull()) {
+      arrivedCalendars.push_back(s);
+    }
+  }
+  std::vector<Calendar> pendingCalendars;
+  const CalendarList& calendars = cacheManager.GetCalendarList();
+  for (int32_t i = 0; i < calendars.GetListCount(); ++i) {
+    const Calendar& k = calendars[i];
+    if (!IsLiveShared(k) || !IsOwned(k) || k.GetFixedId() == 0) continue;
+    if (shadow.FindByFixedId(k.GetFixedId(), false).IsNull()) pendingCalendars.push_back(k);
+  }
+  ClaimUnacknowledged(
+      arrivedCalendars, pendingCalendars,
+      [](const Calendar& c) { return c.GetCalendarDescriptor().GetCalendarName(); },
+      [](const Calendar& s, const Calendar& k) {
+        return k.GetCalendarDescriptor().Equal(s.GetCalendarDescriptor(), true);
+      });
+
+  std::vector<Event> arrivedEvents;
+  const EventList& servedEvents = shadow.GetEventList();
+  for (int32_t i = 0; i < servedEvents.GetListCount(); ++i) {
+    const Event& s = servedEvents[i];
+    if (ArrivedUnnamed(s, cacheManager) && cache.FindMatchingEvent(s, false).IsNull()) {
+      arrivedEvents.push_back(s);
+    }
+  }
+  std::vector<Event> pendingEvents;
+  const EventList& events = cacheManager.GetEventList();
+  for (int32_t i = 0; i < events.GetListCount(); ++i) {
+    const Event& k = events[i];
+    if (k.IsDeleted() || k.IsBogus() || k.GetFixedId() == 0) continue;
+    if (k.GetEventDescriptor().GetIsPrivate() || !k.IsReadWriteShared()) continue;
+    if (shadow.FindEventByFixedId(k.GetFixedId(), false).IsNull()) pendingEvents.push_back(k);
+  }
+  ClaimUnacknowledged(
+      arrivedEvents, pendingEvents, [](const Event& e) { return e.GetEventDescriptor().GetName(); },
+      [](const Event& s, const Event& k) {
+        EventDescriptor mine = k.GetEventDescriptor();
+        EventDescriptor theirs = s.GetEventDescriptor().Clone();
+        if (mine.GetAlarmFlag()) CopyAlarm(theirs, mine);
+        return theirs.Equal(mine) && ServerCalendarIds(s) == ServerCalendarIds(k);
+      });
 }
 
 }  // namespace
@@ -127,6 +241,11 @@ br_error CalendarServerTransformation::SyncServer(LogList* log, const char* dire
                       m_serverShadow.GetDeltaVersion(), m_revision);
 
   cacheManager.ForceFixedIds(m_cache);
+  // Passes 1 and 3 send calendars only: when none is to be sent, the copies
+  // of both managers that the request is built from would be made for nothing.
+  if (calendarPass && !eventPass && !HasCalendarToSend(cacheManager, m_serverShadow, deletePass)) {
+    return ERR_NONE;
+  }
   CalendarManager cacheClone = cacheManager.SharedClone();
   CalendarManager shadowClone = m_serverShadow.Clone();
 
@@ -347,6 +466,7 @@ int32_t CalendarServerTransformation::shareUpdate(CalendarCache& cache, Calendar
                            shadow.GetPulsecastURLVersion())) {
     cacheManager.SetPulsecastURL(shadow.GetPulsecastURL(), shadow.GetPulsecastURLVersion());
   }
+  ClaimUnacknowledgedRecords(cache, shadow);
   int32_t conflicts = shareUpdateCalendars(cache, shadow);
   conflicts += shareUpdateEvents(cache, shadow);
   conflicts += shareUpdateCalendarEvents(cache, shadow);

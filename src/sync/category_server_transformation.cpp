@@ -12,6 +12,7 @@
 #include "brontel/contacts/contact_lists.h"
 #include "brontel/core/log_node.h"
 #include "brontel/core/uid128.h"
+#include "brontel/core/versioning.h"
 #include "brontel/host/sync_progress.h"
 #include "brontel/host/time_logger.h"
 #include "brontel/host/user_notice_manager.h"
@@ -19,6 +20,7 @@
 #include "brontel/platform/format.h"
 #include "brontel/protocol/xml_requestor.h"
 #include "brontel/protocol/xml_responder.h"
+#include "unacknowledged_claim.h"
 
 namespace brontel {
 namespace {
@@ -127,6 +129,83 @@ std::string MovedToCategory(const Contact& contact, const Category& category) {
                 category.GetShortDisplayString().c_str());
 }
 
+// ---- Records the server took while its answer was lost ----
+
+// A record of the answer that the engine would add to the cache as new: live,
+// new since the cache's version, not yet bound to a cache record, and made
+// from its server id alone (the answer named no local id of this client).
+template <class Record>
+bool ArrivedUnnamed(const Record& s, const CategoryManager& cacheManager) {
+  return !s.IsNull() && !s.IsDeleted() && s.GetCacheId() == 0 && s.GetServeId() != 0 &&
+         s.GetFixedId() == s.GetServeId() && cacheManager.IsNewToMe(s);
+}
+
+// Categories and contacts of the answer that the server took from this client
+// in an exchange whose answer never reached the cache take the fixed ids of
+// the cache's unacknowledged copies (ClaimUnacknowledged): an owned shared
+// category with the same descriptor, a contact with the same data in the same
+// category. Categories go first, so that a contact in a claimed category
+// compares by the fixed id the category now shares.
+void ClaimUnacknowledgedRecords(const CategoryCache& cache, const CategoryManager& shadow) {
+  const CategoryManager cacheManager = cache.GetCategoryManager();
+  // Every change pass follows a pass that gave the cache the server's version:
+  // a cache without one has sent nothing yet. The records of a desktop that
+  // joins the account with data of its own stay its own.
+  if (!Versioning::IsValidVersion(cacheManager.GetVersion())) return;
+
+  std::vector<Category> arrivedCategories;
+  const CategoryList& served = shadow.GetCategoryList();
+  for (int32_t i = 0; i < served.GetListCount(); ++i) {
+    const Category& s = served[i];
+    if (s.IsUnfiled() || !ArrivedUnnamed(s, cacheManager)) continue;
+    if (cache.FindByFixedId(s.GetFixedId(), false).IsNull()) arrivedCategories.push_back(s);
+  }
+  std::vector<Category> pendingCategories;
+  const CategoryList& categories = cacheManager.GetCategoryList();
+  for (int32_t i = 0; i < categories.GetListCount(); ++i) {
+    const Category& k = categories[i];
+    if (k.IsUnfiled() || k.IsDeleted() || !IsShared(k) || !IsOwned(k)) continue;
+    if (k.GetFixedId() == 0) continue;
+    if (shadow.FindByFixedId(k.GetFixedId(), false).IsNull()) pendingCategories.push_back(k);
+  }
+  ClaimUnacknowledged(
+      arrivedCategories, pendingCategories,
+      [](const Category& c) { return c.GetCategoryDescriptor().GetCategoryName(); },
+      [](const Category& s, const Category& k) {
+        return k.GetCategoryDescriptor().Equal(s.GetCategoryDescriptor());
+      });
+
+  std::vector<Contact> arrivedContacts;
+  const ContactList& servedContacts = shadow.GetContactList();
+  for (int32_t i = 0; i < servedContacts.GetListCount(); ++i) {
+    const Contact& s = servedContacts[i];
+    if (!ArrivedUnnamed(s, cacheManager)) continue;
+    if (cache.FindContactByFixedId(s.GetFixedId(), false).IsNull()) arrivedContacts.push_back(s);
+  }
+  // The contacts a change pass would insert: live, not private, filed in a
+  // shared category that is not read-only.
+  std::vector<Contact> pendingContacts;
+  const ContactList& contacts = cacheManager.GetContactList();
+  for (int32_t i = 0; i < contacts.GetListCount(); ++i) {
+    const Contact& k = contacts[i];
+    if (k.IsDeleted() || k.IsUnfiled() || k.GetFixedId() == 0) continue;
+    const Category category = k.GetCategory();
+    if (k.GetContactDescriptor().GetIsPrivate() || !IsShared(category) || category.IsReadOnly()) {
+      continue;
+    }
+    if (shadow.FindContactByFixedId(k.GetFixedId(), false).IsNull()) pendingContacts.push_back(k);
+  }
+  ClaimUnacknowledged(
+      arrivedContacts, pendingContacts,
+      [](const Contact& c) {
+        return c.GetContactDescriptor().GetDatum(ContactDescriptor::kLastName);
+      },
+      [](const Contact& s, const Contact& k) {
+        return k.GetContactDescriptor().Equal(s.GetContactDescriptor()) &&
+               SameCategory(k.GetCategory(), s.GetCategory());
+      });
+}
+
 }  // namespace
 
 CategoryServerTransformation::CategoryServerTransformation()
@@ -203,15 +282,24 @@ br_error CategoryServerTransformation::SyncServer(LogList* log, const char* dire
   requestor.SyncBegin(cacheManager.GetGID(), m_serverShadow.GetVersion(),
                       m_serverShadow.GetDeltaVersion(), m_user);
 
+  // Every contact and every shared category gets its fixed id in both passes,
+  // before anything is sent or merged: a record goes to the server under it
+  // as its local id, and the server gives the record back under it. When a
+  // pass that sent a new record could not write its cache, the id was never
+  // stored; the next pass makes the same id again from the record's cache id
+  // and so takes the server's record for this one instead of adding it a
+  // second time.
+  cacheManager.GenerateFixedIds(true);
   // The requests compare the shared part of the cache with a copy of the
   // shadow, which they mark and trim; the shadow itself is left to the
-  // responder.
+  // responder. The first pass only asks for the server's update and needs
+  // neither copy.
   CategoryManager local = CategoryManager::CreateEmpty();
+  CategoryManager shadowCopy = CategoryManager::CreateEmpty();
   if (second) {
-    cacheManager.GenerateFixedIds(true);
     local = cacheManager.SharedClone();
+    shadowCopy = m_serverShadow.Clone();
   }
-  CategoryManager shadowCopy = m_serverShadow.Clone();
 
   const SyncCallBackProgress stage = second ? sendingChangesToServer : grabbingLatestChanges;
   int32_t count = 0;
@@ -376,6 +464,7 @@ int32_t CategoryServerTransformation::requestContactSync(CategoryManager& local,
 // ---- Share update ----
 
 int32_t CategoryServerTransformation::shareUpdate(CategoryCache& cache, CategoryManager& shadow) {
+  ClaimUnacknowledgedRecords(cache, shadow);
   int32_t conflicts = shareUpdateCategories(cache, shadow);
   conflicts += shareUpdateContacts(cache, shadow);
   conflicts += shareUpdateContactLinks(cache, shadow);

@@ -338,6 +338,32 @@ TEST_F(ArchiveTest, SelfReferenceThroughAnEnclosingObjectIsAllowed) {
   read->ReleaseReference();
 }
 
+TEST_F(ArchiveTest, ValuesAcrossTheBufferBoundaryKeepTheirBytes) {
+  // Each value starts at every position around the end of the first buffer,
+  // so that it is written whole, split, or just after a flush.
+  const std::string tail = Bytes({0xAB, 0x34, 0x12, 0xEF, 0xBE, 0xAD, 0xDE, 0x03, 'a', 'b', 'c'});
+  for (size_t pad = Archive::kBufferSize - 8; pad <= Archive::kBufferSize + 1; ++pad) {
+    SCOPED_TRACE(pad);
+    const std::string filler(pad, 'f');
+    std::string bytes = Store([&](Archive& ar) {
+      ar.WriteBytes(filler.data(), filler.size());
+      ar.WriteByte(0xAB);
+      ar.WriteWord(0x1234);
+      ar.WriteDword(0xDEADBEEF);
+      ar.WriteString("abc");
+      EXPECT_EQ(ar.Position(), pad + tail.size());
+    });
+    EXPECT_EQ(bytes, filler + tail);
+    Archive ar(bytes);
+    ar.ReadBytes(bytes.data(), pad);
+    EXPECT_EQ(ar.ReadByte(), 0xAB);
+    EXPECT_EQ(ar.ReadWord(), 0x1234);
+    EXPECT_EQ(ar.ReadDword(), 0xDEADBEEFu);
+    EXPECT_EQ(ar.ReadString(), "abc");
+    EXPECT_EQ(ar.Remaining(), 0u);
+  }
+}
+
 class RefusingSink : public ByteSink {
  public:
   bool Append(const uint8_t*, size_t) override { return false; }
@@ -353,7 +379,7 @@ TEST_F(ArchiveTest, RefusedWriteIsReported) {
       },
       ArchiveError);
   // A write of more than one buffer fails on the way.
-  EXPECT_THROW(ar.WriteString(std::string(5000, 'x')), ArchiveError);
+  EXPECT_THROW(ar.WriteString(std::string(Archive::kBufferSize + 1, 'x')), ArchiveError);
 }
 
 }  // namespace

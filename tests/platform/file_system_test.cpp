@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <string>
+
 #include "brontel/platform/archive_file.h"
 #include "brontel/platform/debug_sink.h"
 #include "support/faulty_file_system.h"
@@ -72,6 +76,37 @@ TEST_F(FileSystemTest, ReadingAMissingFileNamesItOnTheDebugOutput) {
   SetDebugSink(nullptr);
   EXPECT_NE(error.find("Unable to open file"), std::string::npos);
   EXPECT_EQ(seen, error);
+}
+
+// A file system whose reads return at most 1000 bytes, as a pipe or a
+// network file system may.
+class ShortReads : public FileSystem {
+ public:
+  ShortReads() { m_previous = FileSystem::Install(this); }
+  ~ShortReads() override { FileSystem::Install(m_previous); }
+  int64_t Read(int fd, void* buffer, size_t size) override {
+    return FileSystem::Read(fd, buffer, std::min<size_t>(size, 1000));
+  }
+
+ private:
+  FileSystem* m_previous;
+};
+
+TEST_F(FileSystemTest, WholeFilesAreReadBackWhateverTheirSizeAndTheReadsReturn) {
+  for (size_t size :
+       {size_t{0}, size_t{1}, size_t{999}, size_t{65536}, size_t{65537}, size_t{300001}}) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+    testing::WriteFileBytes(path, bytes);
+    for (bool shortReads : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << size << " bytes, short reads " << shortReads);
+      std::unique_ptr<ShortReads> fs = shortReads ? std::make_unique<ShortReads>() : nullptr;
+      std::string contents = "left over";
+      std::string error;
+      ASSERT_TRUE(ReadWholeFile(path, &contents, &error)) << error;
+      EXPECT_EQ(contents, bytes);
+    }
+  }
 }
 
 TEST_F(FileSystemTest, ArchiveFilesReportReadFaultsAndDamage) {

@@ -35,7 +35,10 @@ TEST_F(HostileInputTest, EveryInputGetsAStatus) {
       {"bad entity", "<tandroreq>" + gid + "<calendar act=\"0\"><name>&quot;</name>", 400},
       {"nesting beyond the parser's limit", "<tandroreq>" + Nested(5000), 400},
       {"deep but accepted nesting", "<tandroreq>" + gid + Nested(900), 200},
-      {"oversized body", std::string(9 * 1024 * 1024, ' '), 413},
+      {"oversized body", std::string(HandlerOptions().maxRequestBytes + 1, ' '), 413},
+      // A first synchronization of a large desktop (some 30 000 records).
+      {"large but accepted body",
+       "<tandroreq>" + gid + std::string(10 * 1024 * 1024, ' ') + "</tandroreq>", 200},
       {"gid with garbage", "<tandroreq><gid>zz-zz</gid></tandroreq>", 200},
       {"record before any gid", "<tandroreq><calendar act=\"0\"/></tandroreq>", 200},
       {"attributes without values", "<tandroreq ver ts=>" + gid + "<event act sid/></tandroreq>",

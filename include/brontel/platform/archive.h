@@ -1,6 +1,6 @@
 // Archive: the library's binary stored form, read and written byte for byte.
 //
-// An Archive either stores into a ByteSink (through a 4096-byte buffer) or loads
+// An Archive either stores into a ByteSink (through a 64 KiB buffer) or loads
 // from a span of bytes. Loading never trusts its input: every length, count and
 // object reference is checked against what remains and what was read, and any
 // fault ends the read with an ArchiveError carrying a status and a byte offset.
@@ -25,6 +25,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -86,7 +88,7 @@ class Archive {
  public:
   static constexpr uint32_t kNoSchema = 0xFFFFFFFF;
   static constexpr int kMaxObjectNesting = 1000;
-  static constexpr size_t kBufferSize = 4096;
+  static constexpr size_t kBufferSize = 64 * 1024;
 
   // A storing archive; Flush() (or the destructor) passes buffered bytes on.
   explicit Archive(ByteSink& sink);
@@ -109,17 +111,45 @@ class Archive {
   // Passes buffered bytes to the sink. Throws ArchiveError on a refused write.
   void Flush();
 
-  void WriteByte(uint8_t v);
-  void WriteWord(uint16_t v);
-  void WriteDword(uint32_t v);
+  // Fixed-size values go straight into the buffer while it has room.
+  void WriteByte(uint8_t v) {
+    if (m_used < kBufferSize) {
+      m_buffer[m_used++] = v;
+    } else {
+      WriteBytes(&v, 1);
+    }
+  }
+  void WriteWord(uint16_t v) {
+    const uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+    WriteFixed(b);
+  }
+  void WriteDword(uint32_t v) {
+    const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                          static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    WriteFixed(b);
+  }
   void WriteInt(int32_t v) { WriteDword(static_cast<uint32_t>(v)); }
   void WriteFlag(bool v) { WriteByte(v ? '+' : '-'); }
   void WriteBytes(const void* data, size_t size);
   void WriteString(std::string_view s);
 
-  uint8_t ReadByte();
-  uint16_t ReadWord();
-  uint32_t ReadDword();
+  uint8_t ReadByte() {
+    Need(1);
+    return static_cast<uint8_t>(m_input[m_readPos++]);
+  }
+  uint16_t ReadWord() {
+    Need(2);
+    const auto* b = reinterpret_cast<const uint8_t*>(m_input.data() + m_readPos);
+    m_readPos += 2;
+    return static_cast<uint16_t>(b[0] | (b[1] << 8));
+  }
+  uint32_t ReadDword() {
+    Need(4);
+    const auto* b = reinterpret_cast<const uint8_t*>(m_input.data() + m_readPos);
+    m_readPos += 4;
+    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+  }
   int32_t ReadInt() { return static_cast<int32_t>(ReadDword()); }
   bool ReadFlag() { return ReadByte() != '-'; }
   void ReadBytes(void* data, size_t size);
@@ -157,11 +187,26 @@ class Archive {
     bool shared = false;
   };
 
-  void Need(size_t n);
+  // Ends the read with kEndOfData unless n more bytes remain.
+  void Need(size_t n) {
+    if (n > Remaining()) FailNeed(n);
+  }
+  [[noreturn]] void FailNeed(size_t n) const;
+  template <size_t N>
+  void WriteFixed(const uint8_t (&bytes)[N]) {
+    if (kBufferSize - m_used >= N) {
+      std::memcpy(m_buffer.get() + m_used, bytes, N);
+      m_used += N;
+    } else {
+      WriteBytes(bytes, N);
+    }
+  }
   void WriteIndexTag(uint32_t index, bool isClass);
 
   ByteSink* m_sink = nullptr;
-  std::vector<uint8_t> m_buffer;
+  // kBufferSize bytes when storing, m_used of them not yet handed to the sink.
+  std::unique_ptr<uint8_t[]> m_buffer;
+  size_t m_used = 0;
   uint64_t m_flushed = 0;
   std::unordered_map<const void*, uint32_t> m_storeIndex;
   uint32_t m_nextIndex = 1;
