@@ -227,6 +227,9 @@ Event Event::CreateCloneEvent(const EventDescriptor& descriptor, uint32_t serveI
   clone.SetLocalInfo(GetLocalInfo());
   CalendarEventList links = GetCalendarEventList();  // copy: adding changes no list here
   for (int32_t i = 0; i < links.GetListCount(); ++i) {
+    // A deleted placement (a server shadow keeps the removals it was told
+    // of) no longer shows this event: the clone is not shown there either.
+    if (links[i].IsDeleted()) continue;
     Calendar calendar = links[i].GetParentCalendar();
     if (!calendar.IsNull()) clone.AddToCalendar(calendar);
   }

@@ -587,6 +587,17 @@ TEST_F(EventParentTest, CloneEventDescendsFromTheOriginalInTheSameCalendars) {
   EXPECT_TRUE(clone.SanityCheck());
 }
 
+TEST_F(EventParentTest, CloneEventIsNotShownWhereTheOriginalsPlacementIsDeleted) {
+  // A server shadow keeps a placement the server removed as a deleted one.
+  PlacementOf(m_original, m_team).SetDeleted();
+
+  Event clone = m_original.CreateCloneEvent(MakeEventDescriptor("Moved"), 0x77, 0x20);
+
+  EXPECT_EQ(CalendarNamesOf(clone), Names{"Home"});
+  EXPECT_EQ(clone.GetCalendarEventList().GetListCount(), 1);
+  EXPECT_TRUE(clone.SanityCheck());
+}
+
 TEST_F(EventParentTest, CloneOfACloneDescendsFromTheFirstOriginal) {
   Event clone = m_original.CreateCloneEvent(MakeEventDescriptor("Moved"), 0, 0x20);
   Event grandchild = clone.CreateCloneEvent(MakeEventDescriptor("Moved again"), 0, 0x30);
