@@ -14,7 +14,8 @@
 // comparisons (and nobody edits them); a quiet phase after a conflict may
 // take up to four passes; an unfiled contact leaves the server.
 //
-// BRONTEL_CONVERGENCE_SEED replays a printed seed; BRONTEL_CONVERGENCE_ROUNDS
+// BRONTEL_CONVERGENCE_SEED replays a printed seed ("random" picks a new one;
+// unset, the run uses kDefaultSeed); BRONTEL_CONVERGENCE_ROUNDS
 // sets the number of rounds (small by default, for CI);
 // BRONTEL_CONVERGENCE_TRACE names a record to follow through every copy,
 // cache and server shadow in the log of a failing run.
@@ -58,6 +59,9 @@ constexpr uint16_t kMondays[] = {Date(2004, 3, 8),  Date(2004, 3, 15), Date(2004
 
 // Ann keeps fewer categories than a handheld can hold.
 constexpr size_t kMaxCategories = 8;
+
+// The story every plain run of the suite tells.
+constexpr uint32_t kDefaultSeed = 1;
 
 uint32_t EnvironmentNumber(const char* name, uint32_t fallback) {
   const char* text = std::getenv(name);
@@ -392,7 +396,12 @@ class ConvergenceTest : public brontel::testing::ApiTest {
     ASSERT_GT(port, 0) << "the server did not start";
     CRegistry().SetServerSyncName(Format("127.0.0.1:%d", port));
 
-    m_seed = EnvironmentNumber("BRONTEL_CONVERGENCE_SEED", std::random_device()());
+    // A fixed seed by default, so that every run of the suite tests the same
+    // story; BRONTEL_CONVERGENCE_SEED=random explores a new one.
+    const char* seed = std::getenv("BRONTEL_CONVERGENCE_SEED");
+    m_seed = seed != nullptr && std::string(seed) == "random"
+                 ? std::random_device()()
+                 : EnvironmentNumber("BRONTEL_CONVERGENCE_SEED", kDefaultSeed);
     m_rounds = EnvironmentNumber("BRONTEL_CONVERGENCE_ROUNDS", 16);
     m_random.seed(m_seed);
     std::cout << "convergence seed " << m_seed << ", " << m_rounds << " rounds\n";
@@ -1198,6 +1207,9 @@ class ConvergenceTest : public brontel::testing::ApiTest {
     const std::vector<Contact> contacts = ContactsOf(bob.Contacts());
     for (const auto& [name, category] : m_model.contacts) {
       if (sharedCategories.count(category) == 0) continue;
+      // A concurrent move to unfiled may have won over the move into the
+      // shared category: the contact then left the server, for Bob too.
+      if (m_unfiled.count(name) != 0 && ConflictExpected(name)) continue;
       EXPECT_FALSE(Named(contacts, name).IsNull()) << Where() << ": bob lost contact " << name;
     }
   }
