@@ -32,6 +32,33 @@ bool WriteStoredFile(const std::string& path, const std::function<void(Archive&)
   return false;
 }
 
+bool WriteStoredFileIfChanged(const std::string& path, const std::function<void(Archive&)>& write) {
+  StringSink stored;
+  try {
+    Archive ar(stored);
+    write(ar);
+    ar.Flush();
+  } catch (const ArchiveError& e) {
+    DebugLine(Format("Unable to write file %s: %s\n", path.c_str(), e.what()));
+    return false;
+  }
+  const std::string& bytes = stored.contents();
+  // The file in place was fsync'ed before it took its name: when it holds
+  // these bytes it is already what a durable write would leave.
+  std::string current, error;
+  if (ReadWholeFile(path, &current, &error) && current == bytes) return true;
+  if (ReplaceFileAtomically(
+          path,
+          [&](ByteSink& sink) {
+            sink.Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+          },
+          &error)) {
+    return true;
+  }
+  DebugLine(error);
+  return false;
+}
+
 namespace {
 
 // Copies from to to; with exclusive, an existing target is left alone and the

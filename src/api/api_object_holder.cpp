@@ -116,6 +116,12 @@ br_error ApiObjectHolder::writeStored(const std::string& name,
   return WriteStoredFile(path, write) ? ERR_NONE : writeFailed(path);
 }
 
+br_error ApiObjectHolder::writeStoredIfChanged(const std::string& name,
+                                               const std::function<void(Archive&)>& write) {
+  std::string path = PathOf(name);
+  return WriteStoredFileIfChanged(path, write) ? ERR_NONE : writeFailed(path);
+}
+
 br_error ApiObjectHolder::discardFilesAfterBackup() {
   std::string backup;
   if (!BackUpFile(PathOf(m_family.cacheFile), &backup)) return writeFailed(backup);

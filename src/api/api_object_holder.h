@@ -97,6 +97,11 @@ class ApiObjectHolder : public Holder {
                       bool* missing);
   // Replaces the stored file name atomically; ERR_WRITE_FAILED when it could not.
   br_error writeStored(const std::string& name, const std::function<void(Archive&)>& write);
+  // As writeStored, but a file that already holds the bytes to store is left
+  // as it is (a shadow that a synchronization without changes hands back).
+  // REQUIRES: the family's lock is held.
+  br_error writeStoredIfChanged(const std::string& name,
+                                const std::function<void(Archive&)>& write);
   br_error damaged(const std::string& path);
   br_error writeFailed(const std::string& path);
 

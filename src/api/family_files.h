@@ -83,9 +83,11 @@ br_error ReadHandheldShadow(ApiObjectHolder& h, Manager& shadow, bool* loaded) {
   return ERR_NONE;
 }
 
+// Writes the handheld shadow; a file that already holds it is left as it is.
 template <class Manager>
 br_error WriteHandheldShadow(ApiObjectHolder& h, Manager& shadow) {
-  return h.writeStored(h.m_family.handheldShadowFile, [&](Archive& ar) { shadow.Serialize(ar); });
+  return h.writeStoredIfChanged(h.m_family.handheldShadowFile,
+                                [&](Archive& ar) { shadow.Serialize(ar); });
 }
 
 // A calendar shadow always uses the server's id layout; a contact shadow has

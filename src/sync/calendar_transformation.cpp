@@ -347,6 +347,24 @@ uint32_t ParentCalendarFixedId(const CalendarEvent& link) {
   return calendar.IsNull() ? 0 : calendar.GetFixedId();
 }
 
+// True when an event of events, or a placement of one, has no cache id yet.
+// Resolving identity against another list only fills in such missing cache
+// ids (and rebuilds indexes, which finds rebuild by themselves): with none
+// missing it changes nothing, and a synchronization without new records
+// skips two passes over every event and placement of both lists.
+bool LacksCacheIds(const EventList& events) {
+  for (int32_t i = 0; i < events.GetListCount(); ++i) {
+    const Event& e = events[i];
+    if (e.IsNull()) continue;
+    if (e.GetCacheId() == 0) return true;
+    const CalendarEventList& links = e.GetCalendarEventList();
+    for (int32_t j = 0; j < links.GetListCount(); ++j) {
+      if (!links[j].IsNull() && links[j].GetCacheId() == 0) return true;
+    }
+  }
+  return false;
+}
+
 // Marks every link of every event of the manager untouched.
 void ClearLinksTouched(const CalendarManager& manager) {
   EventList& events = manager.GetEventList();
@@ -438,7 +456,8 @@ bool CalendarTransformation::synchronizeGids() {
 void CalendarTransformation::synchronizeDateBookIds() {
   // The cache remembers the handheld's record id of each event; a main event
   // with that record id is the same event unless both carry different fixed ids.
-  EventList cacheEvents = m_cache.GetCalendarManager().GetEventList();
+  CalendarManager cacheManager = m_cache.GetCalendarManager();
+  const EventList& cacheEvents = cacheManager.GetEventList();
   EventList& mainEvents = m_main.GetEventList();
   for (int32_t i = 0; i < cacheEvents.GetListCount(); ++i) {
     Event cached = cacheEvents[i];
@@ -660,16 +679,19 @@ int32_t CalendarTransformation::synchronizeEvents() {
   m_main.ForceFixedIdsEvents(m_cache);
   m_shadow.ForceFixedIdsEvents(m_cache);
   m_cache.ForceFixedIdsEvents();
-  m_main.GetEventList().ResolveIdentity(cacheEvents);
-  m_main.GetEventList().ResolveIdentity(m_shadow.GetEventList());
+  if (LacksCacheIds(m_main.GetEventList())) {
+    m_main.GetEventList().ResolveIdentity(cacheEvents);
+    m_main.GetEventList().ResolveIdentity(m_shadow.GetEventList());
+  }
   rekeyReturnedEvents();
   // Marks left by an earlier run on this cache would hide its events from the
   // untouched list.
   cacheEvents.ClearTouched();
 
   // Decide.
+  // The decisions change events, never main's list of them: no copy of it.
   Plan<Event> plan;
-  EventList mainEvents = m_main.GetEventList();
+  const EventList& mainEvents = m_main.GetEventList();
   for (int32_t i = 0; i < mainEvents.GetListCount(); ++i) {
     Event e = mainEvents[i];
     if (e.IsNull()) continue;
@@ -829,15 +851,22 @@ void CalendarTransformation::rekeyReturnedEvents() {
   EventList& mainEvents = m_main.GetEventList();
   EventList& cacheEvents = m_cache.GetCalendarManager().GetEventList();
   EventList& shadowEvents = m_shadow.GetEventList();
+  // The cache ids main's events hold, collected when the first event is found
+  // whose cache id the cache lacks (rarely any: only an event that left the
+  // cache while this client held it); no event is rekeyed before then.
   std::unordered_set<uint32_t> claimed;
-  for (int32_t i = 0; i < mainEvents.GetListCount(); ++i) {
-    if (!mainEvents[i].IsNull()) claimed.insert(mainEvents[i].GetCacheId());
-  }
+  bool claimedMade = false;
   bool rekeyed = false;
   for (int32_t i = 0; i < mainEvents.GetListCount(); ++i) {
     Event e = mainEvents[i];
     if (e.IsDeleted() || e.GetCacheId() == 0 || e.GetFixedId() == 0) continue;
     if (!cacheEvents.FindByCacheId(e.GetCacheId(), false).IsNull()) continue;
+    if (!claimedMade) {
+      for (int32_t j = 0; j < mainEvents.GetListCount(); ++j) {
+        if (!mainEvents[j].IsNull()) claimed.insert(mainEvents[j].GetCacheId());
+      }
+      claimedMade = true;
+    }
     Event k = cacheEvents.FindByFixedId(e.GetFixedId(), false);
     if (k.IsDeleted() || k.GetCacheId() == 0 || claimed.count(k.GetCacheId()) != 0) continue;
     Event s = shadowEvents.FindByCacheId(e.GetCacheId(), false);
@@ -861,8 +890,10 @@ int32_t CalendarTransformation::synchronizeCalendarEvents() {
   m_main.ForceFixedIdsCalendarEvents(m_cache);
   m_shadow.ForceFixedIdsCalendarEvents(m_cache);
   m_cache.ForceFixedIdsCalendarEvents();
-  m_main.GetEventList().ResolveIdentity(cacheManager.GetEventList());
-  m_main.GetEventList().ResolveIdentity(m_shadow.GetEventList());
+  if (LacksCacheIds(m_main.GetEventList())) {
+    m_main.GetEventList().ResolveIdentity(cacheManager.GetEventList());
+    m_main.GetEventList().ResolveIdentity(m_shadow.GetEventList());
+  }
   ClearLinksTouched(cacheManager);
 
   // Makes a link on main like source: event joins main's calendar with the
@@ -890,8 +921,9 @@ int32_t CalendarTransformation::synchronizeCalendarEvents() {
   };
 
   // Decide, event by event.
+  // Placements change, main's list of events does not: no copy of it.
   LinkPlan plan;
-  EventList mainEvents = m_main.GetEventList();
+  const EventList& mainEvents = m_main.GetEventList();
   for (int32_t i = 0; i < mainEvents.GetListCount(); ++i) {
     Event e = mainEvents[i];
     if (e.IsNull()) continue;
@@ -950,7 +982,8 @@ int32_t CalendarTransformation::synchronizeCalendarEvents() {
       return r;
     };
 
-    CalendarEventList links = e.GetCalendarEventList();
+    // Deciding changes the ids of e's links, never the list of them: no copy.
+    const CalendarEventList& links = e.GetCalendarEventList();
     for (int32_t j = 0; j < links.GetListCount(); ++j) {
       CalendarEvent l = links[j];
       if (l.IsDeleted()) continue;

@@ -1584,5 +1584,48 @@ TEST(CalendarTransformationTest, RandomEditsOnBothClientsConvergeWithoutLosses) 
   }
 }
 
+// A desktop copy whose records lost their cache ids (a program that kept only
+// the fixed ids) finds the cache's records again by fixed id: nothing is
+// doubled, and its records take the cache's ids back, events and placements.
+TEST(CalendarTransformationTest, RecordsWithoutCacheIdsFindTheCacheRecordsByFixedId) {
+  struct Case {
+    const char* what;
+    bool events;
+    bool placements;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"events", true, false}, {"placements", false, true}, {"both", true, true}}) {
+    SCOPED_TRACE(c.what);
+    World world = SyncedWorld();
+    const Names placements = PlacementsIn(world.Cache());
+    const EventList& events = world.desktop.main.GetEventList();
+    for (int32_t i = 0; i < events.GetListCount(); ++i) {
+      Event e = events[i];
+      if (c.events) e.SetCacheId(0);
+      const CalendarEventList& links = e.GetCalendarEventList();
+      for (int32_t j = 0; j < links.GetListCount(); ++j) {
+        CalendarEvent link = links[j];
+        if (c.placements) link.SetCacheId(0);
+      }
+    }
+
+    EXPECT_EQ(world.RunSync(world.desktop), 0);
+    EXPECT_EQ(EventsIn(world.Cache()), (Names{"Call", "Lunch"})) << Tree(world.Cache());
+    EXPECT_EQ(PlacementsIn(world.Cache()), placements);
+    EXPECT_EQ(PlacementsIn(world.desktop.main), placements);
+    for (const char* name : {"Call", "Lunch"}) {
+      EXPECT_EQ(FindEvent(world.desktop.main, name).GetCacheId(),
+                FindEvent(world.Cache(), name).GetCacheId())
+          << name;
+      for (const char* calendar : {"Work", "Home"}) {
+        CalendarEvent mine = FindPlacement(world.desktop.main, name, calendar);
+        if (mine.IsNull()) continue;
+        EXPECT_EQ(mine.GetCacheId(), FindPlacement(world.Cache(), name, calendar).GetCacheId())
+            << name << "@" << calendar;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace brontel
