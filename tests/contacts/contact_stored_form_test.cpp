@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "brontel/contacts/category.h"
@@ -469,9 +470,13 @@ TEST_F(ContactStoredFormTest, LogNodesCarryACopyThroughALogFile) {
 TEST_F(ContactStoredFormTest, NullRecordsInALogAreStoredAsEmptyOnes) {
   StringSink sink;
   {
+    // The archive knows written objects by address: both stay alive until it
+    // is done, so that the second cannot take the first one's address.
+    std::unique_ptr<LogNode> category = Category().GetLogItem("no category");
+    std::unique_ptr<LogNode> contact = Contact().GetLogItem("no contact");
     Archive ar(sink);
-    ar.WriteObject(Category().GetLogItem("no category").get());
-    ar.WriteObject(Contact().GetLogItem("no contact").get());
+    ar.WriteObject(category.get());
+    ar.WriteObject(contact.get());
   }
   const std::string bytes = sink.contents();
   Archive ar(bytes);
