@@ -260,6 +260,42 @@ class Desktop {
   uint32_t m_lastLocalId = 0;
 };
 
+// ---- Finding records by name ----
+
+// The live record of list whose name (by nameOf) is name; a failure and a
+// null record when there is none.
+template <class Record, class List, class NameOf>
+Record FindNamed(const List& list, const std::string& name, NameOf nameOf) {
+  for (int32_t i = 0; i < list.GetListCount(); ++i) {
+    if (!list[i].IsDeleted() && nameOf(list[i]) == name) return list[i];
+  }
+  ADD_FAILURE() << "nothing named " << name;
+  return Record();
+}
+
+inline Calendar FindCalendar(const CalendarManager& manager, const std::string& name) {
+  return FindNamed<Calendar>(manager.GetCalendarList(), name, [](const Calendar& c) {
+    return c.GetCalendarDescriptor().GetCalendarName();
+  });
+}
+
+inline Event FindEvent(const CalendarManager& manager, const std::string& name) {
+  return FindNamed<Event>(manager.GetEventList(), name,
+                          [](const Event& e) { return e.GetEventDescriptor().GetName(); });
+}
+
+inline Category FindCategory(const CategoryManager& manager, const std::string& name) {
+  return FindNamed<Category>(manager.GetCategoryList(), name, [](const Category& c) {
+    return c.GetCategoryDescriptor().GetCategoryName();
+  });
+}
+
+inline Contact FindContact(const CategoryManager& manager, const std::string& last) {
+  return FindNamed<Contact>(manager.GetContactList(), last, [](const Contact& c) {
+    return c.GetContactDescriptor().GetDatum(ContactDescriptor::kLastName);
+  });
+}
+
 // Every copy a desktop holds: its records and its cache, which a desktop
 // synchronization leaves equal.
 inline ::testing::AssertionResult InStep(const Desktop& desktop) {

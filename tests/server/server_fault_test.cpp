@@ -109,38 +109,6 @@ std::string CacheText(const Desktop& desktop, Family family) {
                                       : Describe(desktop.ContactCache());
 }
 
-template <class Record, class List, class NameOf>
-Record FindNamed(const List& list, const std::string& name, NameOf nameOf) {
-  for (int32_t i = 0; i < list.GetListCount(); ++i) {
-    if (!list[i].IsDeleted() && nameOf(list[i]) == name) return list[i];
-  }
-  ADD_FAILURE() << "nothing named " << name;
-  return Record();
-}
-
-Calendar FindCalendar(const CalendarManager& manager, const std::string& name) {
-  return FindNamed<Calendar>(manager.GetCalendarList(), name, [](const Calendar& c) {
-    return c.GetCalendarDescriptor().GetCalendarName();
-  });
-}
-
-Event FindEvent(const CalendarManager& manager, const std::string& name) {
-  return FindNamed<Event>(manager.GetEventList(), name,
-                          [](const Event& e) { return e.GetEventDescriptor().GetName(); });
-}
-
-Category FindCategory(const CategoryManager& manager, const std::string& name) {
-  return FindNamed<Category>(manager.GetCategoryList(), name, [](const Category& c) {
-    return c.GetCategoryDescriptor().GetCategoryName();
-  });
-}
-
-Contact FindContact(const CategoryManager& manager, const std::string& last) {
-  return FindNamed<Contact>(manager.GetContactList(), last, [](const Contact& c) {
-    return c.GetContactDescriptor().GetDatum(ContactDescriptor::kLastName);
-  });
-}
-
 // ---- The account's data and the changes a synchronization sends ----
 
 // Calendars Work, Home and Old, events Dentist (Home), Review (Work, Home)
