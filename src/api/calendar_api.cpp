@@ -183,6 +183,9 @@ static br_error RunClientSyncLocked(CalendarApiHolder* h, const ClientSync& how)
   engine.SetCache(cache);
   engine.SetMain(h->m_calendarManager);
   engine.SetShadow(shadow);
+  // Each pass starts from a copy of the shadow and the cache goes once it is
+  // written, so the new shadow can be the written cache's own manager.
+  engine.SetShadowSharesCache(true);
   if (h->IsLoggingRecords()) h->m_log.Log(how.logBefore, engine.Clone());
 
   h->m_conflicts += engine.SyncClient();

@@ -115,6 +115,9 @@ br_error CategoryApiHolder::syncClientLocked(bool handheld) {
   engine.SetCache(cache);
   engine.SetMain(m_categoryManager);
   engine.SetShadow(shadow);
+  // Each pass starts from a copy of the shadow and the cache goes once it is
+  // written, so the new shadow can be the written cache's own manager.
+  engine.SetShadowSharesCache(true);
   if (IsLoggingRecords()) {
     m_log.Log(handheld ? "handheld transaction before" : "desktop transaction before",
               engine.Clone());

@@ -1,10 +1,11 @@
 #include "brontel/calendar/calendar_manager.h"
 
-#include <unordered_set>
 #include <vector>
 
 #include "brontel/calendar/calendar_cache.h"
 #include "brontel/core/log_node.h"
+#include "brontel/lists/flat_set.h"
+#include "brontel/lists/unique_ids.h"
 #include "brontel/platform/format.h"
 
 namespace brontel {
@@ -380,14 +381,14 @@ bool CalendarManager::Verify(CalendarManager& other) {
   // calendars the two managers hold equally; then take them all out in one pass
   // over each list, so that the comparison costs time in proportion to the
   // data.
-  std::unordered_set<const void*> sameLinks;
-  std::unordered_set<const void*> sameEvents;
   const EventList& theirEvents = other.GetEventList();
+  FlatSet<const void*> sameLinks;
+  FlatSet<const void*> sameEvents(static_cast<size_t>(theirEvents.GetListCount()) * 2);
   for (int32_t i = 0; i < theirEvents.GetListCount(); ++i) {
     const Event& o = theirEvents[i];
     if (o.IsNull()) continue;
     Event m = FindEventByFixedId(o.GetFixedId(), false);
-    if (m.IsNull() || sameEvents.count(m.m_holder) != 0) continue;
+    if (m.IsNull() || sameEvents.Contains(m.m_holder)) continue;
     const CalendarEventList& theirLinks = o.GetCalendarEventList();
     const CalendarEventList& myLinks = m.GetCalendarEventList();
     int32_t matched = 0;
@@ -398,24 +399,24 @@ bool CalendarManager::Verify(CalendarManager& other) {
       for (int32_t k = 0; k < myLinks.GetListCount(); ++k) {
         const CalendarEvent& ml = myLinks[k];
         if (ml.IsNull() || ml.GetFixedId() != ol.GetFixedId() || ol.GetFixedId() == 0 ||
-            sameLinks.count(ml.m_holder) != 0) {
+            sameLinks.Contains(ml.m_holder)) {
           continue;
         }
         if (ol.Equal(ml)) {
-          sameLinks.insert(ml.m_holder);
-          sameLinks.insert(ol.m_holder);
+          sameLinks.Insert(ml.m_holder);
+          sameLinks.Insert(ol.m_holder);
           ++matched;
         }
         break;
       }
     }
     if (matched == theirLinks.GetListCount() && matched == myLinks.GetListCount() && o.Equal(m)) {
-      sameEvents.insert(o.m_holder);
-      sameEvents.insert(m.m_holder);
+      sameEvents.Insert(o.m_holder);
+      sameEvents.Insert(m.m_holder);
     }
   }
 
-  auto isSameLink = [&](const CalendarEvent& l) { return sameLinks.count(l.m_holder) != 0; };
+  auto isSameLink = [&](const CalendarEvent& l) { return sameLinks.Contains(l.m_holder); };
   auto dropLinks = [&](CalendarEventList& links) {
     if (links.RemoveIf(isSameLink)) links.SetFastSearch(false);
   };
@@ -433,29 +434,29 @@ bool CalendarManager::Verify(CalendarManager& other) {
     for (int32_t i = 0; i < h->m_calendars.GetListCount(); ++i) {
       if (!h->m_calendars[i].IsNull()) dropLinks(h->m_calendars[i].GetCalendarEventList());
     }
-    if (h->m_events.RemoveIf([&](const Event& e) { return sameEvents.count(e.m_holder) != 0; })) {
+    if (h->m_events.RemoveIf([&](const Event& e) { return sameEvents.Contains(e.m_holder); })) {
       h->m_events.DropIndexes();
     }
   }
   for (CalendarEvent& link : detached) link.nullify();
 
-  std::unordered_set<const void*> sameCalendars;
+  FlatSet<const void*> sameCalendars;
   const CalendarList& theirCalendars = other.GetCalendarList();
   for (int32_t i = 0; i < theirCalendars.GetListCount(); ++i) {
     const Calendar& c = theirCalendars[i];
     if (c.IsNull()) continue;
     Calendar mine = FindByFixedId(c.GetFixedId(), false);
-    if (mine.IsNull() || sameCalendars.count(mine.m_holder) != 0 ||
+    if (mine.IsNull() || sameCalendars.Contains(mine.m_holder) ||
         c.GetCalendarEventList().GetListCount() != 0 ||
         mine.GetCalendarEventList().GetListCount() != 0 || !c.Equal(mine, false)) {
       continue;
     }
-    sameCalendars.insert(c.m_holder);
-    sameCalendars.insert(mine.m_holder);
+    sameCalendars.Insert(c.m_holder);
+    sameCalendars.Insert(mine.m_holder);
   }
   for (CalendarManager* side : {this, &other}) {
     side->Live()->m_calendars.RemoveIf(
-        [&](const Calendar& c) { return sameCalendars.count(c.m_holder) != 0; });
+        [&](const Calendar& c) { return sameCalendars.Contains(c.m_holder); });
   }
 
   return GetCalendarList().GetListCount() == 0 && GetEventList().GetListCount() == 0 &&
@@ -486,26 +487,6 @@ void CalendarManager::ConfirmServerManager() {
   h->m_events.DropIndexes();
 }
 
-namespace {
-
-// True when no two records of list share a non-zero cache, local or fixed id.
-template <class List>
-bool IdsAreUnique(const List& list) {
-  std::unordered_set<uint32_t> cacheIds, localIds, fixedIds;
-  for (int32_t i = 0; i < list.GetListCount(); ++i) {
-    const auto& r = list[i];
-    if (r.IsNull()) continue;
-    uint32_t c = r.GetCacheId(), l = r.GetLocalId(), f = r.GetFixedId();
-    if ((c != 0 && !cacheIds.insert(c).second) || (l != 0 && !localIds.insert(l).second) ||
-        (f != 0 && !fixedIds.insert(f).second)) {
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
 bool CalendarManager::IsCoherent() const {
   const CalendarManagerHolder* h = Live();
   if (!IdsAreUnique(h->m_calendars) || !IdsAreUnique(h->m_events)) return false;
@@ -522,15 +503,13 @@ bool CalendarManager::SanityCheck() const {
   // membership questions of each placement's check answered from sets of this
   // manager's records, so that the whole check costs the size of the data.
   const CalendarManagerHolder* h = Live();
-  std::unordered_set<const void*> calendars;
-  std::unordered_set<const void*> events;
-  calendars.reserve(static_cast<size_t>(h->m_calendars.GetListCount()));
-  events.reserve(static_cast<size_t>(h->m_events.GetListCount()));
+  FlatSet<const void*> calendars(static_cast<size_t>(h->m_calendars.GetListCount()));
+  FlatSet<const void*> events(static_cast<size_t>(h->m_events.GetListCount()));
   for (int32_t i = 0; i < h->m_calendars.GetListCount(); ++i) {
-    calendars.insert(h->m_calendars[i].HolderKey());
+    calendars.Insert(h->m_calendars[i].HolderKey());
   }
   for (int32_t i = 0; i < h->m_events.GetListCount(); ++i)
-    events.insert(h->m_events[i].HolderKey());
+    events.Insert(h->m_events[i].HolderKey());
   // CalendarEvent::SanityCheck of a placement known to be non-null.
   auto placementIsSane = [&](const CalendarEvent& link) {
     Calendar calendar = link.GetParentCalendar();
@@ -540,7 +519,7 @@ bool CalendarManager::SanityCheck() const {
     if (!manager.IsSameHolder(event.GetManager()) || manager.IsNull()) return false;
     if (!manager.IsSameHolder(*this))
       return manager.HasCalendar(calendar) && manager.HasEvent(event);
-    return calendars.count(calendar.HolderKey()) != 0 && events.count(event.HolderKey()) != 0;
+    return calendars.Contains(calendar.HolderKey()) && events.Contains(event.HolderKey());
   };
   for (int32_t i = 0; i < h->m_calendars.GetListCount(); ++i) {
     const Calendar& c = h->m_calendars[i];

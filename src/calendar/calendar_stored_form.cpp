@@ -20,11 +20,11 @@
 // A record without a manager (conflict snapshots, the oldest form) is stored as
 // its holder's object body, with references to other records as nested object
 // records.
-#include <unordered_set>
 #include <vector>
 
 #include "brontel/calendar/calendar_cache.h"
 #include "brontel/calendar/calendar_holders.h"
+#include "brontel/lists/flat_set.h"
 #include "record_body.h"
 
 namespace brontel {
@@ -63,11 +63,13 @@ struct CalendarStoredForm {
   // comes back to a record already on it is cut.
   template <class Record>
   static void DetachSnapshots(const void* owner, Record& conflict) {
-    std::unordered_set<const void*> seen{owner};
+    if (conflict.IsNull()) return;
+    FlatSet<const void*> seen;
+    seen.Insert(owner);
     Record current = conflict;
     Record previous;
     while (!current.IsNull()) {
-      if (!seen.insert(current.m_holder).second) {
+      if (!seen.Insert(current.m_holder)) {
         if (previous.IsNull()) {
           conflict = Record();
         } else {
@@ -328,9 +330,9 @@ class CalendarStoredForm::ManagerWriter {
     // An event has few placements: a look through those kept so far finds a
     // repeated one; a long list (a damaged input) uses a set.
     const bool useSet = count > kFewPlacements;
-    if (useSet) m_seen.clear();
+    if (useSet) m_seen = FlatSet<const CalendarEventHolder*>(static_cast<size_t>(count));
     auto seenBefore = [&](const CalendarEvent& link) {
-      if (useSet) return !m_seen.insert(link.m_holder).second;
+      if (useSet) return !m_seen.Insert(link.m_holder);
       for (const CalendarEvent& kept : stored) {
         if (kept.IsSameHolder(link)) return true;
       }
@@ -388,7 +390,7 @@ class CalendarStoredForm::ManagerWriter {
   CalendarManagerHolder& m_h;
   Archive& m_ar;
   std::vector<CalendarEvent> m_stored;
-  std::unordered_set<const CalendarEventHolder*> m_seen;
+  FlatSet<const CalendarEventHolder*> m_seen;
 };
 
 class CalendarStoredForm::ManagerReader {
@@ -514,10 +516,9 @@ class CalendarStoredForm::ManagerReader {
 
   template <class List>
   static void DropRepeats(List& list) {
-    std::unordered_set<const void*> seen;
-    list.RemoveIf([&](const auto& record) {
-      return !record.IsNull() && !seen.insert(record.HolderKey()).second;
-    });
+    FlatSet<const void*> seen(static_cast<size_t>(list.GetListCount()));
+    list.RemoveIf(
+        [&](const auto& record) { return !record.IsNull() && !seen.Insert(record.HolderKey()); });
   }
 
   CalendarManagerHolder& m_h;

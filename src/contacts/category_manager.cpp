@@ -1,10 +1,11 @@
 #include "brontel/contacts/category_manager.h"
 
 #include <unordered_map>
-#include <unordered_set>
 
 #include "brontel/core/log_node.h"
 #include "brontel/host/user_notice_manager.h"
+#include "brontel/lists/flat_set.h"
+#include "brontel/lists/unique_ids.h"
 #include "brontel/platform/format.h"
 
 namespace brontel {
@@ -237,17 +238,16 @@ int32_t CategoryManager::RemoveUnfiledContacts() {
 
 void CategoryManager::RemoveOrphanedContacts() {
   CategoryManagerHolder* h = Live();
-  std::unordered_set<const void*> held;
-  held.reserve(static_cast<size_t>(h->m_categories.GetListCount()));
+  FlatSet<const void*> held(static_cast<size_t>(h->m_categories.GetListCount()));
   for (int32_t i = 0; i < h->m_categories.GetListCount(); ++i) {
-    if (!h->m_categories[i].IsNull()) held.insert(h->m_categories[i].m_holder);
+    if (!h->m_categories[i].IsNull()) held.Insert(h->m_categories[i].m_holder);
   }
   // An unfiled contact (null parent, which is also what a stored unfiled
   // contact reads back as, or the unfiled category) is no orphan.
   h->m_contacts.RemoveIf([&](const Contact& c) {
     if (c.IsNull()) return false;
     const Category& parent = c.GetCategory();
-    return !parent.IsUnfiled() && held.count(parent.m_holder) == 0;
+    return !parent.IsUnfiled() && !held.Contains(parent.m_holder);
   });
 }
 
@@ -427,59 +427,37 @@ bool CategoryManager::Verify(CategoryManager& other) {
 
   // Then the contacts both hold equally, and the categories, each taken out of
   // its list in one pass.
-  std::unordered_set<const void*> same;
+  FlatSet<const void*> same(static_cast<size_t>(mine->m_contacts.GetListCount()) * 2);
   for (int32_t i = 0; i < mine->m_contacts.GetListCount(); ++i) {
     const Contact& c = mine->m_contacts[i];
     if (c.IsNull()) continue;
     Contact partner = other.FindContactByFixedId(c.GetFixedId(), false);
-    if (partner.IsNull() || same.count(partner.m_holder) != 0 || same.count(c.m_holder) != 0) {
-      continue;
-    }
+    if (partner.IsNull() || same.Contains(partner.m_holder) || same.Contains(c.m_holder)) continue;
     if (!c.m_holder->m_parent.IsNull() || !partner.m_holder->m_parent.IsNull() ||
         !c.Equal(partner)) {
       continue;
     }
-    same.insert(c.m_holder);
-    same.insert(partner.m_holder);
+    same.Insert(c.m_holder);
+    same.Insert(partner.m_holder);
   }
   for (int32_t i = 0; i < mine->m_categories.GetListCount(); ++i) {
     const Category& c = mine->m_categories[i];
     if (c.IsNull()) continue;
     Category partner = other.FindByFixedId(c.GetFixedId(), false);
-    if (partner.IsNull() || same.count(partner.m_holder) != 0 || same.count(c.m_holder) != 0 ||
+    if (partner.IsNull() || same.Contains(partner.m_holder) || same.Contains(c.m_holder) ||
         !c.Equal(partner)) {
       continue;
     }
-    same.insert(c.m_holder);
-    same.insert(partner.m_holder);
+    same.Insert(c.m_holder);
+    same.Insert(partner.m_holder);
   }
   for (CategoryManagerHolder* side : {mine, theirs}) {
-    side->m_contacts.RemoveIf([&](const Contact& c) { return same.count(c.m_holder) != 0; });
-    side->m_categories.RemoveIf([&](const Category& c) { return same.count(c.m_holder) != 0; });
+    side->m_contacts.RemoveIf([&](const Contact& c) { return same.Contains(c.m_holder); });
+    side->m_categories.RemoveIf([&](const Category& c) { return same.Contains(c.m_holder); });
   }
   return mine->m_categories.GetListCount() == 0 && mine->m_contacts.GetListCount() == 0 &&
          theirs->m_categories.GetListCount() == 0 && theirs->m_contacts.GetListCount() == 0;
 }
-
-namespace {
-
-// True when no two records of list share a non-zero cache, local or fixed id.
-template <class List>
-bool IdsAreUnique(const List& list) {
-  std::unordered_set<uint32_t> cacheIds, localIds, fixedIds;
-  for (int32_t i = 0; i < list.GetListCount(); ++i) {
-    const auto& r = list[i];
-    if (r.IsNull()) continue;
-    const uint32_t c = r.GetCacheId(), l = r.GetLocalId(), f = r.GetFixedId();
-    if ((c != 0 && !cacheIds.insert(c).second) || (l != 0 && !localIds.insert(l).second) ||
-        (f != 0 && !fixedIds.insert(f).second)) {
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
 
 bool CategoryManager::IsCoherent() const {
   const CategoryManagerHolder* h = Live();

@@ -21,6 +21,7 @@
 
 #include "brontel/contacts/category_cache.h"
 #include "brontel/contacts/contact_holders.h"
+#include "brontel/lists/flat_set.h"
 
 namespace brontel {
 
@@ -263,12 +264,12 @@ struct ContactStoredForm {
     for (int32_t i = 0; i < h.m_categories.GetListCount(); ++i) {
       h.m_categories[i].m_holder->m_manager.Set(reference);
     }
-    std::unordered_set<const ContactHolder*> seen;
+    FlatSet<const ContactHolder*> seen(static_cast<size_t>(h.m_contacts.GetListCount()));
     std::vector<ContactHolder*> pending;
     for (int32_t i = 0; i < h.m_contacts.GetListCount(); ++i) {
       ContactHolder* c = h.m_contacts[i].m_holder;
       c->m_manager.Set(reference);
-      if (seen.insert(c).second) pending.push_back(c);
+      if (seen.Insert(c)) pending.push_back(c);
     }
     const int32_t count = h.m_categories.GetListCount();
     while (!pending.empty()) {
@@ -280,7 +281,7 @@ struct ContactStoredForm {
         parent = at >= 0 && at < count ? h.m_categories[at] : Category();
       }
       for (ContactHolder* next : {c->m_conflict.m_holder, c->m_linkConflict.m_holder}) {
-        if (next != nullptr && seen.insert(next).second) pending.push_back(next);
+        if (next != nullptr && seen.Insert(next)) pending.push_back(next);
       }
     }
   }

@@ -1,7 +1,6 @@
 #include "brontel/sync/calendar_server_transformation.h"
 
 #include <algorithm>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "brontel/core/versioning.h"
 #include "brontel/host/sync_progress.h"
 #include "brontel/host/time_logger.h"
+#include "brontel/lists/flat_set.h"
 #include "brontel/lists/link.h"
 #include "brontel/platform/debug_sink.h"
 #include "brontel/platform/format.h"
@@ -46,7 +46,7 @@ bool IsLiveShared(const Calendar& calendar) {
 // with the shared flag) and shadow, would send anything; changes neither.
 bool HasCalendarToSend(const CalendarManager& cache, const CalendarManager& shadow,
                        bool sendDeletes) {
-  std::unordered_set<const void*> reached;
+  FlatSet<const void*> reached;
   const CalendarList& calendars = cache.GetCalendarList();
   for (int32_t i = 0; i < calendars.GetListCount(); ++i) {
     const Calendar& c = calendars[i];
@@ -57,13 +57,13 @@ bool HasCalendarToSend(const CalendarManager& cache, const CalendarManager& shad
       continue;
     }
     if (!m.Equal(c, true) && IsOwned(c)) return true;
-    reached.insert(m.HolderKey());
+    reached.Insert(m.HolderKey());
   }
   if (!sendDeletes) return false;
   const CalendarList& served = shadow.GetCalendarList();
   for (int32_t i = 0; i < served.GetListCount(); ++i) {
     const Calendar& u = served[i];
-    if (!u.IsNull() && !u.IsDeleted() && reached.count(u.HolderKey()) == 0) return true;
+    if (!u.IsNull() && !u.IsDeleted() && !reached.Contains(u.HolderKey())) return true;
   }
   return false;
 }
@@ -709,11 +709,11 @@ int32_t CalendarServerTransformation::shareUpdateReadOnlyCalendars(CalendarCache
     Calendar kc = cache.FindMatchingCalendar(sc, false);
     if (kc.IsNull()) continue;
 
-    std::unordered_set<uint32_t> cached;
+    FlatSet<uint32_t> cached(static_cast<size_t>(kc.GetCalendarEventList().GetListCount()));
     for (const CalendarEvent& m : kc.GetCalendarEventList().Snapshot())
-      cached.insert(m.GetCacheId());
+      cached.Insert(m.GetCacheId());
     for (CalendarEvent& l : sc.GetCalendarEventList().Snapshot()) {
-      if (l.IsDeleted() || (l.GetCacheId() != 0 && cached.count(l.GetCacheId()) != 0)) continue;
+      if (l.IsDeleted() || (l.GetCacheId() != 0 && cached.Contains(l.GetCacheId()))) continue;
       Event event = l.GetEvent();
       if (event.IsDeleted()) continue;
       Event k =
@@ -733,15 +733,15 @@ int32_t CalendarServerTransformation::shareUpdateReadOnlyCalendars(CalendarCache
       } else {
         l.SetCacheId(m.GetCacheId());
       }
-      cached.insert(m.GetCacheId());
+      cached.Insert(m.GetCacheId());
     }
 
-    std::unordered_set<uint32_t> served;
+    FlatSet<uint32_t> served(static_cast<size_t>(sc.GetCalendarEventList().GetListCount()));
     for (const CalendarEvent& l : sc.GetCalendarEventList().Snapshot()) {
-      if (!l.IsDeleted() && l.GetCacheId() != 0) served.insert(l.GetCacheId());
+      if (!l.IsDeleted() && l.GetCacheId() != 0) served.Insert(l.GetCacheId());
     }
     for (CalendarEvent& m : kc.GetCalendarEventList().Snapshot()) {
-      if (served.count(m.GetCacheId()) == 0) ExpectRemoved(m.Remove());
+      if (!served.Contains(m.GetCacheId())) ExpectRemoved(m.Remove());
     }
   }
   return 0;

@@ -14,6 +14,7 @@
 #include "brontel/calendar/event_descriptor.h"
 #include "brontel/core/log_node.h"
 #include "brontel/core/versioning.h"
+#include "brontel/lists/flat_set.h"
 #include "brontel/platform/format.h"
 #include "brontel/platform/precondition.h"
 
@@ -432,7 +433,7 @@ int32_t CalendarTransformation::SyncClient() {
   } else {
     m_globalIdFailure = true;
   }
-  m_shadow = cacheManager.Clone();
+  m_shadow = m_shadowSharesCache ? cacheManager : cacheManager.Clone();
   m_notYetRun = false;
   return conflicts;
 }
@@ -656,10 +657,10 @@ int32_t CalendarTransformation::synchronizeEvents() {
     // Two main events must never end up with one fixed id (a handheld may
     // hold two events of equal content): an id already taken is not given.
     EventList& mainEvents = m_main.GetEventList();
-    std::unordered_set<uint32_t> taken;
+    FlatSet<uint32_t> taken(static_cast<size_t>(mainEvents.GetListCount()));
     for (int32_t i = 0; i < mainEvents.GetListCount(); ++i) {
       if (!mainEvents[i].IsNull() && mainEvents[i].GetFixedId() != 0) {
-        taken.insert(mainEvents[i].GetFixedId());
+        taken.Insert(mainEvents[i].GetFixedId());
       }
     }
     for (int32_t i = 0; i < mainEvents.GetListCount(); ++i) {
@@ -673,7 +674,7 @@ int32_t CalendarTransformation::synchronizeEvents() {
         auto byHash = byContent.find(e.GetEventDescriptor().CalculateHash());
         if (byHash != byContent.end()) fixedId = byHash->second;
       }
-      if (fixedId != 0 && taken.insert(fixedId).second) e.SetFixedId(fixedId);
+      if (fixedId != 0 && taken.Insert(fixedId)) e.SetFixedId(fixedId);
     }
   }
   m_main.ForceFixedIdsEvents(m_cache);
@@ -854,7 +855,7 @@ void CalendarTransformation::rekeyReturnedEvents() {
   // The cache ids main's events hold, collected when the first event is found
   // whose cache id the cache lacks (rarely any: only an event that left the
   // cache while this client held it); no event is rekeyed before then.
-  std::unordered_set<uint32_t> claimed;
+  FlatSet<uint32_t> claimed;
   bool claimedMade = false;
   bool rekeyed = false;
   for (int32_t i = 0; i < mainEvents.GetListCount(); ++i) {
@@ -863,18 +864,18 @@ void CalendarTransformation::rekeyReturnedEvents() {
     if (!cacheEvents.FindByCacheId(e.GetCacheId(), false).IsNull()) continue;
     if (!claimedMade) {
       for (int32_t j = 0; j < mainEvents.GetListCount(); ++j) {
-        if (!mainEvents[j].IsNull()) claimed.insert(mainEvents[j].GetCacheId());
+        if (!mainEvents[j].IsNull()) claimed.Insert(mainEvents[j].GetCacheId());
       }
       claimedMade = true;
     }
     Event k = cacheEvents.FindByFixedId(e.GetFixedId(), false);
-    if (k.IsDeleted() || k.GetCacheId() == 0 || claimed.count(k.GetCacheId()) != 0) continue;
+    if (k.IsDeleted() || k.GetCacheId() == 0 || claimed.Contains(k.GetCacheId())) continue;
     Event s = shadowEvents.FindByCacheId(e.GetCacheId(), false);
     if (!s.IsNull() && shadowEvents.FindByCacheId(k.GetCacheId(), false).IsNull()) {
       s.SetCacheId(k.GetCacheId());
     }
     e.SetCacheId(k.GetCacheId());
-    claimed.insert(k.GetCacheId());
+    claimed.Insert(k.GetCacheId());
     rekeyed = true;
   }
   if (rekeyed) {

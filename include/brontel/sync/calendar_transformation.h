@@ -43,6 +43,10 @@ class CalendarTransformation : public LogAble {
   void SetMain(const CalendarManager& main) { m_main = main; }
   CalendarManager GetShadow() const { return m_shadow; }
   void SetShadow(const CalendarManager& shadow) { m_shadow = shadow; }
+  // A caller that drops the cache once it is stored may take the cache's own
+  // manager as the new shadow instead of a copy of it: SyncClient then leaves
+  // GetShadow() and GetCache() sharing that manager. Off by default.
+  void SetShadowSharesCache(bool shares) { m_shadowSharesCache = shares; }
   UserNoticeManager* GetUserNotices() const { return m_userNotices; }
   void SetUserNotices(UserNoticeManager* notices) { m_userNotices = notices; }
   // True when the cache and main belong to different accounts.
@@ -95,6 +99,7 @@ class CalendarTransformation : public LogAble {
   UserNoticeManager* m_userNotices = nullptr;
   bool m_globalIdFailure = false;
   bool m_notYetRun = true;
+  bool m_shadowSharesCache = false;
 };
 
 }  // namespace brontel
