@@ -143,9 +143,9 @@ void BM_NoChangeSync(benchmark::State& state) {
     const int32_t first = std::min(size, kServerFillStep);
     desktop = std::make_unique<Desktop<Side>>(first, NewUser(Side::kLabel, size));
     Random random(static_cast<uint64_t>(size));
-    for (int32_t made = first; desktop->error.empty() && desktop->Settle() && made < size;
-         made += kServerFillStep) {
-      Side::Add(desktop->api, std::min(kServerFillStep, size - made), random, desktop->store);
+    for (int32_t filled = first; desktop->error.empty() && desktop->Settle() && filled < size;
+         filled += kServerFillStep) {
+      Side::Add(desktop->api, std::min(kServerFillStep, size - filled), random, desktop->store);
       if (desktop->api.SyncDesktop() != ERR_NONE) desktop->error = desktop->api.GetErrorMessage();
       Side::Save(desktop->api, desktop->store);
     }

@@ -51,7 +51,8 @@ class CalendarApiHolder : public ApiObjectHolder {
   br_error writeCache(CalendarCache& cache, bool logAfter, bool propagateGID);
   br_error readShadowHandheld();
   br_error writeShadowHandheld();
-  br_error syncServerInternal(int32_t pass, SyncProgressCallback callback);
+  br_error syncServerInternal(int32_t pass, SyncProgressCallback callback,
+                              ServerPassState<CalendarCache, CalendarManager>& state);
 
   CalendarManager m_calendarManager = CalendarManager::CreateEmpty();
   CalendarManager m_handheldShadow = CalendarManager::CreateEmpty();
@@ -88,14 +89,16 @@ br_error CalendarApiHolder::writeShadowHandheld() {
   return WriteHandheldShadow(*this, m_handheldShadow);
 }
 
-br_error CalendarApiHolder::syncServerInternal(int32_t pass, SyncProgressCallback callback) {
+br_error CalendarApiHolder::syncServerInternal(
+    int32_t pass, SyncProgressCallback callback,
+    ServerPassState<CalendarCache, CalendarManager>& state) {
   static constexpr const char* kPassLetters[CalendarServerTransformation::kPassCount] = {"v", "c",
                                                                                          "e", "d"};
   CalendarServerTransformation engine;
   engine.SetPass(pass);
   engine.SetRevision(m_revision);
   return RunServerPass<CalendarCache, CalendarManager>(*this, engine, pass, kPassLetters[pass],
-                                                       m_revision, callback);
+                                                       m_revision, callback, state);
 }
 
 // ---- the handle ----
@@ -322,9 +325,10 @@ br_error CalendarApi::SyncServer(SyncProgressCallback callback) {
   {
     std::unique_ptr<FileLock> lock = h->takeLock();
     h->m_conflicts = 0;
+    ServerPassState<CalendarCache, CalendarManager> state;
     for (int32_t pass = 0; pass < CalendarServerTransformation::kPassCount && result == ERR_NONE;
          ++pass) {
-      result = h->syncServerInternal(pass, callback);
+      result = h->syncServerInternal(pass, callback, state);
     }
     h->m_suffix = savedSuffix;
     h->TimeLogEnd("SyncServer");

@@ -41,7 +41,8 @@ class CategoryApiHolder : public ApiObjectHolder {
     return result;
   }
   br_error syncClientLocked(bool handheld);
-  br_error syncServerInternal(bool second, SyncProgressCallback callback);
+  br_error syncServerInternal(bool second, SyncProgressCallback callback,
+                              ServerPassState<CategoryCache, CategoryManager>& state);
 
   CategoryManager m_categoryManager = CategoryManager::CreateEmpty();
   CategoryManager m_handheldShadow = CategoryManager::CreateEmpty();
@@ -159,12 +160,14 @@ br_error CategoryApiHolder::syncClientLocked(bool handheld) {
   return finish(written != ERR_NONE ? written : result);
 }
 
-br_error CategoryApiHolder::syncServerInternal(bool second, SyncProgressCallback callback) {
+br_error CategoryApiHolder::syncServerInternal(
+    bool second, SyncProgressCallback callback,
+    ServerPassState<CategoryCache, CategoryManager>& state) {
   CategoryServerTransformation engine;
   engine.SetSecondPass(second);
   engine.SetUser(m_user);
   return RunServerPass<CategoryCache, CategoryManager>(*this, engine, second ? 1 : 0,
-                                                       second ? "c" : "v", m_user, callback);
+                                                       second ? "c" : "v", m_user, callback, state);
 }
 
 // ---- the handle ----
@@ -236,10 +239,11 @@ br_error CategoryApi::SyncServer(SyncProgressCallback callback) {
     ReportSyncProgress(callback, gettingSyncDataReady, timeLogger);
     // Both passes add their conflicts: the second must not hide the first's.
     h->m_conflicts = 0;
-    result = h->syncServerInternal(false, callback);
+    ServerPassState<CategoryCache, CategoryManager> state;
+    result = h->syncServerInternal(false, callback, state);
     if (result == ERR_NONE) {
       if (h->IsLoggingRecords()) h->m_suffix += "x";
-      result = h->syncServerInternal(true, callback);
+      result = h->syncServerInternal(true, callback, state);
     }
     h->m_suffix = savedSuffix;
     ReportSyncProgress(callback, allDoneNow, timeLogger);

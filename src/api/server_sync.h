@@ -6,9 +6,11 @@
 // A pass writes its cache before its server shadow, and the shadow only when
 // the cache was written: a shadow ahead of its cache would make the next pass
 // take what the server just delivered for local deletions and send them.
-// A pass that sends nothing writes neither: what it did to them in memory
-// (fixed ids drawn from the sequence it read, marks) is drawn again, the same,
-// by the next pass that reads them, and nothing outside saw it.
+// A pass that sends nothing writes neither.
+//
+// The passes of one synchronization run under one lock, so the files change
+// only through them: the first pass reads the cache and the shadow, and each
+// later pass starts from what the one before left in memory (ServerPassState).
 #pragma once
 
 #include <string>
@@ -52,11 +54,29 @@ void EchoCheck(ApiObjectHolder& h, const Manager& shadow, const std::string& tag
   if (HoldsRecords(theirs)) h.m_log.Log("....server echo DISCREPENCIES", theirs);
 }
 
+// The cache and the server shadow from one pass of a synchronization to the
+// next. What a pass leaves is what the next would read from the files: a pass
+// that wrote them left what it wrote (reading the cache back would step its
+// sequence, which the next pass does instead), and a pass that sent nothing
+// left the files as they were and the two managers changed only by what every
+// pass does to them the same way before it decides: fixed ids drawn in order
+// from the cache's sequence, the shadow's marks cleared, an empty shadow in
+// place of another account's. After a failed pass nothing is kept.
+template <class Cache, class Manager>
+struct ServerPassState {
+  Cache cache;
+  Manager shadow;
+  bool loaded = false;
+  bool written = false;  // by the last pass
+};
+
 // One server pass with engine, already told its pass and its request header
-// text (tag). letter is appended to the suffix while records are logged.
+// text (tag), from state (filled from the files when empty). letter is
+// appended to the suffix while records are logged.
 template <class Cache, class Manager, class Engine>
 br_error RunServerPass(ApiObjectHolder& h, Engine& engine, int32_t pass, const char* letter,
-                       const std::string& tag, SyncProgressCallback callback) {
+                       const std::string& tag, SyncProgressCallback callback,
+                       ServerPassState<Cache, Manager>& state) {
   engine.SetTimeLogger(h.m_timeLogger.get());
   engine.SetUserNotices(&h.m_notices);
   ReportSyncProgress(callback, gettingSyncDataReady, h.m_timeLogger.get());
@@ -65,14 +85,24 @@ br_error RunServerPass(ApiObjectHolder& h, Engine& engine, int32_t pass, const c
   if (logging) h.m_suffix += letter;
   auto finish = [&](br_error result) {
     h.m_suffix = savedSuffix;
+    if (result != ERR_NONE) state = ServerPassState<Cache, Manager>();
     return result;
   };
 
-  Cache cache;
-  Manager shadow = Manager::CreateEmpty();
-  br_error result = ReadCache(h, cache, false);
-  if (result == ERR_NONE) result = ReadServerShadow(h, shadow, false);
-  if (result != ERR_NONE) return finish(result);
+  br_error result = ERR_NONE;
+  if (!state.loaded) {
+    state.cache = Cache();
+    state.shadow = Manager::CreateEmpty();
+    result = ReadCache(h, state.cache, false);
+    if (result == ERR_NONE) result = ReadServerShadow(h, state.shadow, false);
+    if (result != ERR_NONE) return finish(result);
+    state.loaded = true;
+  } else if (state.written) {
+    state.cache.Increment();
+  }
+  state.written = false;
+  Cache& cache = state.cache;
+  Manager& shadow = state.shadow;
   engine.SetCache(cache);
   engine.SetServerShadow(shadow);
   Cache before;
@@ -98,17 +128,18 @@ br_error RunServerPass(ApiObjectHolder& h, Engine& engine, int32_t pass, const c
     return finish(result);
   }
 
+  cache = engine.GetCache();
+  shadow = engine.GetServerShadow();
   if (engine.GetRequest().empty()) {
     logPass();
     return finish(ERR_NONE);
   }
-  cache = engine.GetCache();
-  shadow = engine.GetServerShadow();
   result = WriteCache(h, cache, false, true);
   if (result == ERR_NONE) {
     if (logging && h.m_echoCheck) EchoCheck(h, shadow, tag);
     result = WriteServerShadow(h, shadow, false);
   }
+  state.written = result == ERR_NONE;
   logPass();
   return finish(result);
 }

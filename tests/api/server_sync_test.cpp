@@ -99,6 +99,7 @@ class ServerSyncTest : public testing::ApiTest {
   // Runs sync under a tracing file system and expects that only the cache and
   // then the server shadow were replaced, once each, with what they hold now:
   // the update of pass 0 was written, and no pass that sent nothing wrote.
+  // The passes read the two files once between them.
   void ExpectOnlyTheUpdateWritten(const std::function<br_error()>& sync, const char* cacheFile,
                                   const char* shadowFile) {
     testing::TracingFileSystem tracing;
@@ -107,6 +108,8 @@ class ServerSyncTest : public testing::ApiTest {
     const std::map<std::string, std::vector<std::string>> expected = {
         {cacheFile, {FileBytes(cacheFile)}}, {shadowFile, {FileBytes(shadowFile)}}};
     EXPECT_EQ(tracing.Versions(), expected);
+    EXPECT_EQ(tracing.ReadOpens(cacheFile), 1);
+    EXPECT_EQ(tracing.ReadOpens(shadowFile), 1);
   }
 
   void SetUp() override {
@@ -185,7 +188,14 @@ class CalendarServerSyncTest : public ServerSyncTest {
 TEST_F(CalendarServerSyncTest, AFullSynchronizationReportsEveryPassAndSendsWhatTheCacheHolds) {
   PrepareDesktop();
   ScriptAcceptingServer();
+  testing::TracingFileSystem tracing;
+  tracing.Fail(testing::FaultyFileSystem::Op::kNone, 0, false);
   ASSERT_EQ(m_api.SyncServer(RecordStage), ERR_NONE) << m_api.GetErrorMessage();
+  // Three passes wrote both files; each later pass started from what the one
+  // before wrote instead of reading it back.
+  EXPECT_EQ(tracing.Versions().at(CalendarApi::kCacheFile).size(), 3u);
+  EXPECT_EQ(tracing.ReadOpens(CalendarApi::kCacheFile), 1);
+  EXPECT_EQ(tracing.ReadOpens(CalendarApi::kServerShadowFile), 0);  // none before
   // Pass 3 has nothing to delete and sends nothing.
   EXPECT_EQ(g_stages, (std::vector<int>{0, 1, 2, 4, 6, 6, 2, 5, 6, 6, 2, 5, 6, 6, 2, 7}));
   const std::vector<std::string> requests = m_server->Requests();

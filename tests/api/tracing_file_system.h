@@ -3,6 +3,8 @@
 // an unlink), so that a test can say what a file may hold after a failure.
 #pragma once
 
+#include <fcntl.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -30,9 +32,16 @@ class TracingFileSystem : public FaultyFileSystem {
   // "<missing>" for an unlink. Temporary files are left out.
   const std::map<std::string, std::vector<std::string>>& Versions() const { return m_versions; }
 
+  // How often the file name (no directory) was opened for reading only.
+  int ReadOpens(const std::string& name) const {
+    auto it = m_readOpens.find(name);
+    return it == m_readOpens.end() ? 0 : it->second;
+  }
+
   int Open(const std::string& path, int flags, uint32_t mode) override {
     const int fd = FaultyFileSystem::Open(path, flags, mode);
     if (fd >= 0) m_open[fd] = path;
+    if (fd >= 0 && (flags & O_ACCMODE) == O_RDONLY) ++m_readOpens[NameOf(path)];
     return fd;
   }
   int Close(int fd) override {
@@ -95,6 +104,7 @@ class TracingFileSystem : public FaultyFileSystem {
   int m_nth = 0;
   bool m_persistent = false;
   std::map<int, std::string> m_open;
+  std::map<std::string, int> m_readOpens;
   std::vector<std::string> m_hits;
   std::map<std::string, std::vector<std::string>> m_versions;
 };
