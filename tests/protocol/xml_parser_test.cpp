@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "brontel/protocol/xml_element.h"
@@ -94,6 +95,8 @@ TEST(XmlParserTest, DecodesEntitiesAndBackslashesInElementText) {
            Case{"<v>&AMP;&lt;</v>", "&<"}, Case{"<v>&Gt;x</v>", ">x"}, Case{"<v>a\\tb</v>", "a\tb"},
            Case{"<v>\\n\\r\\\\\\q</v>", "\n\r\\q"}, Case{"<v>'\"/</v>", "'\"/"},
            Case{"<v>end\\", "end"},  // a backslash at the very end is dropped
+           Case{"<v>a\\</v>", "a"}, Case{"<v>\\</v>", ""},
+           Case{"<v>\\&x;</v>", "&x;"},  // an escaped '&' starts no entity
        }) {
     EXPECT_EQ(ValueOf(c.document), c.value) << c.document;
   }
@@ -112,6 +115,7 @@ TEST(XmlParserTest, MalformedDocumentsGiveTheFirstErrorWithItsPosition) {
   };
   for (const Case& c : {
            Case{"<r>&quot;</r>", "bad escaped '&' at position = 3"},
+           Case{"<r>a\\&b&c</r>", "bad escaped '&' at position = 7"},
            Case{"<x></y>", "bad name matching <x> != <y>at position = 7"},
            Case{"</x>", "unmatched node terminator</x> at position = 4"},
            Case{"<r></r></x>", "unmatched node terminator</x> at position = 11"},
@@ -137,6 +141,62 @@ TEST(XmlParserTest, UnclosedElementsAtTheEndAreNotAnErrorButAreMarked) {
   XmlParser empty;
   EXPECT_EQ(empty.Parse(""), ERR_NONE);
   EXPECT_EQ(empty.GetDocument(), nullptr);
+}
+
+TEST(XmlParserTest, AfterAnErrorTheTreeBuiltSoFarStaysReadable) {
+  XmlParser parser;
+  ASSERT_EQ(parser.Parse("<r s=\"1\"><a x=\"1\"/><!-- c --><b>t</b><c y=\"2\">&bad;</c><d/></r>"),
+            ERR_XML_PARSE);
+  auto root = parser.GetDocument();
+  ASSERT_NE(root, nullptr);
+  EXPECT_FALSE(root->IsClosed());
+  EXPECT_EQ(Children(*root), (std::vector<std::string>{"a", "!--", "b", "c"}));
+  // The failed element and those around it give no attributes.
+  EXPECT_EQ(Attributes(*root), std::vector<std::string>{});
+  auto children = root->GetChildNodes();
+  auto a = children->NextElement();
+  EXPECT_TRUE(a->IsClosed());
+  EXPECT_EQ(Attributes(*a), std::vector<std::string>{"x=1"});
+  children->NextElement();
+  EXPECT_EQ(Children(*children->NextElement()), std::vector<std::string>{"'t'"});
+  auto c = children->NextElement();
+  EXPECT_EQ(Attributes(*c), std::vector<std::string>{});
+  EXPECT_EQ(Children(*c), std::vector<std::string>{});
+}
+
+TEST(XmlParserTest, ManyDistinctNamesReadBackExactly) {
+  // Names that are prefixes of one another, and enough of them to outgrow
+  // the first block of nodes and the first table of names.
+  std::string text = "<r>";
+  std::vector<std::string> names;
+  for (int i = 0; i < 300; ++i) {
+    names.push_back(std::string(1 + i % 3, 'n') + std::to_string(i / 3));
+    text += "<" + names.back() + "/>";
+  }
+  text += "</r>";
+  XmlParser parser;
+  ASSERT_EQ(parser.Parse(text), ERR_NONE);
+  EXPECT_EQ(Children(*parser.GetDocument()), names);
+}
+
+TEST(XmlParserTest, NodesAndTextsLiveAsLongAsTheParser) {
+  const std::string document = "<r a=\"1\"><x>a&amp;b</x><x>plain</x></r>";
+  for (bool handOver : {false, true}) {
+    std::string text = document;
+    XmlParser parser;
+    ASSERT_EQ(handOver ? parser.Parse(std::move(text)) : parser.Parse(text), ERR_NONE);
+    text.assign(document.size(), '#');  // the parser keeps its own text
+    auto children = parser.GetDocument()->GetChildNodes();
+    // The views are gone by the end of each line; the strings stay.
+    const std::string& decoded =
+        children->NextElement()->GetChildNodes()->NextElement()->GetValue();
+    const std::string& plain = children->NextElement()->GetChildNodes()->NextElement()->GetValue();
+    const std::string& name = parser.GetDocument()->GetName();
+    EXPECT_EQ(decoded, "a&b");
+    EXPECT_EQ(plain, "plain");
+    EXPECT_EQ(name, "r");
+    EXPECT_EQ(Attributes(*parser.GetDocument()), std::vector<std::string>{"a=1"});
+  }
 }
 
 TEST(XmlParserTest, NestingBeyondTheLimitEndsTheParse) {
