@@ -116,9 +116,10 @@ br_error CategoryApiHolder::syncClientLocked(bool handheld) {
   engine.SetCache(cache);
   engine.SetMain(m_categoryManager);
   engine.SetShadow(shadow);
-  // Each pass starts from a copy of the shadow and the cache goes once it is
-  // written, so the new shadow can be the written cache's own manager.
-  engine.SetShadowSharesCache(true);
+  // Unlike the calendar side, the new shadow stays a copy of the cache's
+  // manager: measured with glibc's allocator, the next synchronizations work
+  // faster on a contact manager laid out afresh by the copy than on the one
+  // read from the file, by about what the copy costs.
   if (IsLoggingRecords()) {
     m_log.Log(handheld ? "handheld transaction before" : "desktop transaction before",
               engine.Clone());

@@ -299,7 +299,7 @@ int32_t CategoryTransformation::SyncClient() {
   if (m_categoryLimit) {
     m_main = handedIn;
   } else {
-    m_shadow = m_shadowSharesCache ? cacheManager : cacheManager.Clone();
+    m_shadow = cacheManager.Clone();
   }
   m_notYetRun = false;
   return conflicts;

@@ -45,10 +45,6 @@ class CategoryTransformation : public LogAble {
   void SetMain(const CategoryManager& main) { m_main = main; }
   CategoryManager GetShadow() const { return m_shadow; }
   void SetShadow(const CategoryManager& shadow) { m_shadow = shadow; }
-  // A caller that drops the cache once it is stored may take the cache's own
-  // manager as the new shadow instead of a copy of it: SyncClient then leaves
-  // GetShadow() and GetCache() sharing that manager. Off by default.
-  void SetShadowSharesCache(bool shares) { m_shadowSharesCache = shares; }
   // Where renames of subscribed categories in the cache are reported; may be
   // null.
   UserNoticeManager* GetUserNotices() const { return m_userNotices; }
@@ -107,7 +103,6 @@ class CategoryTransformation : public LogAble {
   bool m_globalIdFailure = false;
   bool m_categoryLimit = false;
   bool m_notYetRun = true;
-  bool m_shadowSharesCache = false;
 };
 
 }  // namespace brontel
