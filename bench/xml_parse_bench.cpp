@@ -79,6 +79,13 @@ size_t Walk(const XmlNode& root) {
   return seen;
 }
 
+// The bytes of text parsed in every iteration, and the document's size.
+void CountBytes(benchmark::State& state, const std::string& text) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(text.size()));
+  state.counters["MB"] = static_cast<double>(text.size()) / 1e6;
+}
+
 void BM_ParseResponse(benchmark::State& state) {
   const std::string text = Document(static_cast<int32_t>(state.range(0)));
   for (auto _ : state) {
@@ -86,9 +93,7 @@ void BM_ParseResponse(benchmark::State& state) {
     if (parser.Parse(text) != ERR_NONE) state.SkipWithError("parse failed");
     benchmark::DoNotOptimize(Walk(*parser.GetDocument()));
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(text.size()));
-  state.counters["MB"] = static_cast<double>(text.size()) / 1e6;
+  CountBytes(state, text);
 }
 BENCHMARK(BM_ParseResponse)->Arg(2500)->Arg(25000)->Unit(benchmark::kMillisecond);
 
@@ -106,9 +111,7 @@ void BM_ParseOnly(benchmark::State& state) {
     if (parser.Parse(std::move(buffer)) != ERR_NONE) state.SkipWithError("parse failed");
     benchmark::DoNotOptimize(parser.GetDocument());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(text.size()));
-  state.counters["MB"] = static_cast<double>(text.size()) / 1e6;
+  CountBytes(state, text);
 }
 BENCHMARK(BM_ParseOnly)->Arg(2500)->Arg(25000)->Unit(benchmark::kMillisecond);
 
@@ -120,9 +123,7 @@ void BM_ParseOnlyCopying(benchmark::State& state) {
     if (parser.Parse(text) != ERR_NONE) state.SkipWithError("parse failed");
     benchmark::DoNotOptimize(parser.GetDocument());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(text.size()));
-  state.counters["MB"] = static_cast<double>(text.size()) / 1e6;
+  CountBytes(state, text);
 }
 BENCHMARK(BM_ParseOnlyCopying)->Arg(2500)->Arg(25000)->Unit(benchmark::kMillisecond);
 
@@ -156,8 +157,7 @@ void BM_ExpatParse(benchmark::State& state) {
     XML_ParserFree(parser);
     benchmark::DoNotOptimize(counts.elements + counts.attributes + counts.textBytes);
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(text.size()));
+  CountBytes(state, text);
 }
 BENCHMARK(BM_ExpatParse)->Arg(2500)->Arg(25000)->Unit(benchmark::kMillisecond);
 #endif
@@ -178,8 +178,7 @@ void BM_PugixmlParseInPlace(benchmark::State& state) {
     if (!result) state.SkipWithError("pugixml failed");
     benchmark::DoNotOptimize(document.first_child());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(text.size()));
+  CountBytes(state, text);
 }
 BENCHMARK(BM_PugixmlParseInPlace)->Arg(2500)->Arg(25000)->Unit(benchmark::kMillisecond);
 #endif
