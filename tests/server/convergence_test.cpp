@@ -221,6 +221,20 @@ void ToServerIds(CategoryManager manager) {
   }
 }
 
+// True when two desktops hold the same server shadows of both families, in the
+// server's ids, versions included.
+bool ServerShadowsAgree(const Desktop& one, const Desktop& other) {
+  CalendarManager calendars = ServerShadowOfCalendars(one);
+  CalendarManager otherCalendars = ServerShadowOfCalendars(other);
+  ToServerIds(calendars);
+  ToServerIds(otherCalendars);
+  CategoryManager contacts = ServerShadowOfContacts(one);
+  CategoryManager otherContacts = ServerShadowOfContacts(other);
+  ToServerIds(contacts);
+  ToServerIds(otherContacts);
+  return calendars.Verify(otherCalendars) && contacts.Verify(otherContacts);
+}
+
 // ---- The handheld ----
 
 // Ann's handheld: API objects of both families on the directory of the
@@ -1007,7 +1021,11 @@ class ConvergenceTest : public brontel::testing::ApiTest {
   // Every copy synchronizes twice, without edits: desktop, server, desktop;
   // the handheld through its desktop's cache. A conflict settles on the
   // copy that met it first and reaches the others a pass later, so a
-  // stretch with conflicts may take up to two more passes.
+  // stretch with conflicts may take up to two more passes, until Ann's
+  // copies agree and so do her desktops' server shadows: a change held back
+  // by a conflict on one desktop may reach the server only in the last pass,
+  // while the other desktop, which left the record out as unsettled, has not
+  // asked since.
   void QuietPhase() {
     m_sawConflict = false;
     int passes = 0;
@@ -1023,7 +1041,10 @@ class ConvergenceTest : public brontel::testing::ApiTest {
     };
     pass();
     pass();
-    while (m_sawConflict && passes < 4 && !AnnsCopiesAgree()) pass();
+    while (m_sawConflict && passes < 4 &&
+           !(AnnsCopiesAgree() && ServerShadowsAgree(*m_desktops[0], *m_desktops[1]))) {
+      pass();
+    }
     m_quietPasses = std::max(m_quietPasses, passes);
   }
 
