@@ -41,7 +41,8 @@ run_benchmarks() {
 
   cmake --preset release -B "$BUILD_DIR" >/dev/null
   cmake --build "$BUILD_DIR" -j2 --target client_sync_bench server_sync_bench xml_parse_bench \
-    calendar_manager_bench contact_sync_bench generate_data brontel-server brontel_cli
+    calendar_manager_bench contact_sync_bench record_model_bench generate_data brontel-server \
+    brontel_cli
 
   mkdir -p "$RESULTS"
   LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -55,7 +56,7 @@ run_benchmarks() {
       --benchmark_out="$RESULTS/$program.json" --benchmark_out_format=json >/dev/null
   }
   for program in client_sync_bench server_sync_bench xml_parse_bench calendar_manager_bench \
-    contact_sync_bench; do
+    contact_sync_bench record_model_bench; do
     run "$program"
   done
 
@@ -113,6 +114,7 @@ import json, os, re, sys
 results, readme, machine, started, load_before, load_after, repetitions = sys.argv[1:8]
 
 medians = {}   # name -> (real time in ms, bytes per second or None)
+counters = {}  # name -> the median's whole record (its user counters)
 for file in sorted(os.listdir(results)):
     if not file.endswith(".json"):
         continue
@@ -125,6 +127,7 @@ for file in sorted(os.listdir(results)):
         name = name.replace("_median", "")
         scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b.get("time_unit", "ns")]
         medians[name] = (b["real_time"] * scale, b.get("bytes_per_second"))
+        counters[name] = b
 
 for events in ("10000", "100000"):
     path = os.path.join(results, f"tool-{events}.txt")
@@ -205,6 +208,29 @@ if "peak_rss_bytes" in memory:
           f"{peak:.0f} MiB (the desktop copy alone {generated:.0f} MiB)", "1 024 MiB",
           peak < 1024)
 
+# What the record model costs by itself: every holder one block, allocated
+# when a manager is built and freed when it goes. A no-change SyncDesktop
+# builds about two managers (the cache it reads, the working copy of its
+# shadow), drops as many, and writes the cache durably; what is left of 8
+# floors is all there is for parsing, merging and serializing.
+bounds = []
+model = ms("CalendarModelAllocate/100000")
+read = counters.get("CalendarModelReadCache/100000")
+if model is not None and floor is not None and read is not None and read.get("blocks"):
+    blocks = read["blocks"]
+    sync_blocks = read.get("sync_blocks", 2 * blocks)
+    bounds.append(("Blocks a read of the 100 000-event cache allocates",
+                   f"{blocks / 1e6:.2f} million, {read.get('block_bytes', 0) / 1e6:.0f} MB"))
+    bounds.append(("Allocating and freeing those blocks alone (`CalendarModelAllocate/100000`)",
+                   f"{fmt(model)} = {model / floor:.1f} floors"))
+    bound = model * sync_blocks / blocks + floor
+    bounds.append((f"The {sync_blocks / 1e6:.2f} million blocks a no-change SyncDesktop allocates "
+                   f"({sync_blocks / blocks:.1f} reads' worth), allocated and freed, plus the "
+                   "durable write",
+                   f"{fmt(bound)} = {bound / floor:.1f} floors; "
+                   f"{fmt(max(0.0, 8 * floor - bound))} of the 8-floor limit left for "
+                   "parsing, merging and serializing"))
+
 out = []
 out.append(f"Machine: {machine}.  ")
 out.append(f"Run: {started}, load average before {load_before}, after {load_after} "
@@ -217,6 +243,14 @@ out.append("| --- | --- | --- | --- |")
 for target, measured, limit, met in rows:
     out.append(f"| {target} | {measured} | {limit} | {met} |")
 out.append("")
+if bounds:
+    out.append("What the record model costs before any parsing, merging or writing:")
+    out.append("")
+    out.append("| bound | measured |")
+    out.append("| --- | --- |")
+    for bound_name, value in bounds:
+        out.append(f"| {bound_name} | {value} |")
+    out.append("")
 out.append("Medians:")
 out.append("")
 out.append("| benchmark | median | throughput |")
