@@ -9,8 +9,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "brontel/host/registry.h"
@@ -55,6 +57,11 @@ const std::string& UsePrivateSettings() {
   static const bool set = setenv("BRONTEL_REGISTRY_DIR", settings.path().c_str(), 1) == 0;
   (void)set;
   return settings.path();
+}
+
+bool LargeSizes() {
+  const char* large = std::getenv("BRONTEL_BENCH_LARGE");
+  return large != nullptr && *large != '\0' && std::string(large) != "0";
 }
 
 uint64_t FileSize(const std::string& path) {

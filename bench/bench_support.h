@@ -35,6 +35,12 @@ class ScratchDir {
 // settings. Returns that directory.
 const std::string& UsePrivateSettings();
 
+// True when $BRONTEL_BENCH_LARGE is set (and not "0"): the calendar
+// benchmarks then also run at 200 000 events, where both of the two largest
+// sizes are far beyond the processor's caches, so that doubling the data shows
+// whether the cost keeps growing with it and no faster.
+bool LargeSizes();
+
 // The size of a file in bytes (0 when it does not exist).
 uint64_t FileSize(const std::string& path);
 

@@ -298,6 +298,7 @@ void ChangedRuns(benchmark::internal::Benchmark* b) {
 
 void CalendarSizes(benchmark::internal::Benchmark* b) {
   b->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+  if (LargeSizes()) b->Arg(200000);
 }
 void ContactSizes(benchmark::internal::Benchmark* b) {
   b->Arg(1000)->Arg(5000)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond);

@@ -173,6 +173,7 @@ void BM_CalendarModelAllocate(benchmark::State& state) {
 
 void Sizes(benchmark::internal::Benchmark* b) {
   b->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+  if (LargeSizes()) b->Arg(200000);
 }
 
 BENCHMARK(BM_CalendarModelReadCache)->Name("CalendarModelReadCache")->Apply(Sizes);

@@ -11,6 +11,12 @@
 #   FILTER=Calendar bench/run_all.sh only benchmarks whose name matches
 #   TABLE_ONLY=1 bench/run_all.sh    only rewrites the table from the results
 #                                    of the last run
+#   BRONTEL_BENCH_LARGE=1 bench/run_all.sh
+#                                    also the calendar benchmarks of
+#                                    client_sync_bench and record_model_bench
+#                                    at 200 000 events (the table then shows
+#                                    how each grows from 100 000 to 200 000,
+#                                    both far beyond the processor's caches)
 #   BRONTEL_BENCH_SERVER_FULL=1 bench/run_all.sh
 #                                    also the server benchmarks at 100 000
 #                                    events and 50 000 contacts (some minutes
@@ -231,6 +237,14 @@ if model is not None and floor is not None and read is not None and read.get("bl
                    f"{fmt(max(0.0, 8 * floor - bound))} of the 8-floor limit left for "
                    "parsing, merging and serializing"))
 
+# Doubling the data where both sizes are far beyond the processor's caches
+# (BRONTEL_BENCH_LARGE): a cost that grows with the data doubles here.
+doubling = []
+for name in sorted(medians):
+    base, _, size = name.rpartition("/")
+    if size == "200000" and f"{base}/100000" in medians:
+        doubling.append((base, ms(f"{base}/100000"), ms(name)))
+
 out = []
 out.append(f"Machine: {machine}.  ")
 out.append(f"Run: {started}, load average before {load_before}, after {load_after} "
@@ -250,6 +264,15 @@ if bounds:
     out.append("| --- | --- |")
     for bound_name, value in bounds:
         out.append(f"| {bound_name} | {value} |")
+    out.append("")
+if doubling:
+    out.append("From 100 000 to 200 000 events, both far beyond the processor's caches "
+               "(`BRONTEL_BENCH_LARGE=1`):")
+    out.append("")
+    out.append("| benchmark | 100 000 | 200 000 | growth |")
+    out.append("| --- | --- | --- | --- |")
+    for base, small, big in doubling:
+        out.append(f"| {base} | {fmt(small)} | {fmt(big)} | {big / small:.2f}x |")
     out.append("")
 out.append("Medians:")
 out.append("")
