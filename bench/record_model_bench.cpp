@@ -10,13 +10,14 @@
 //                              constructor writes a vtable and a count) and
 //                              frees them in order: no parsing, no links, no
 //                              lookups. A no-change desktop synchronization
-//                              builds and drops at least two managers' worth of
-//                              holders (its counter sync_blocks says how many
-//                              blocks it allocates), so twice this is a floor
-//                              under any synchronization built on this model.
+//                              builds and drops about two managers' worth of
+//                              holders (the counter sync_blocks says how many
+//                              blocks it allocates), so that many blocks
+//                              allocated and freed are a floor under any
+//                              synchronization built on this model.
 //
 // The counts come from this program's own operator new, which counts only
-// while a read is being measured.
+// while the set-up reads the cache once and synchronizes once more.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
