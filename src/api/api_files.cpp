@@ -43,10 +43,14 @@ bool WriteStoredFileIfChanged(const std::string& path, const std::function<void(
     return false;
   }
   const std::string& bytes = stored.contents();
-  // The file in place was fsync'ed before it took its name: when it holds
-  // these bytes it is already what a durable write would leave.
+  // A file in place that holds these bytes is kept: syncing it and its
+  // directory makes it what a durable write would leave, also when the write
+  // that put it there stopped between its rename and the directory's sync. A
+  // file that cannot be synced is written again.
   std::string current, error;
-  if (ReadWholeFile(path, &current, &error) && current == bytes) return true;
+  if (ReadWholeFile(path, &current, &error) && current == bytes && SyncFileInPlace(path, &error)) {
+    return true;
+  }
   if (ReplaceFileAtomically(
           path,
           [&](ByteSink& sink) {

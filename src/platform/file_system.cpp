@@ -35,6 +35,26 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// Fsyncs the directory that holds path, so that the name path (a rename onto
+// it, say) is durable. On failure returns false with error set, and says so on
+// the debug output.
+bool SyncDirectoryOf(const std::string& path, std::string* error) {
+  FileSystem& fs = FileSystem::Current();
+  int dirFd = fs.Open(DirectoryOf(path), O_RDONLY | O_DIRECTORY, 0);
+  if (dirFd < 0) {
+    *error = ErrorText("Unable to open directory of", path, errno);
+    DebugLine(*error);
+    return false;
+  }
+  const bool synced = fs.Fsync(dirFd) == 0;
+  if (!synced) {
+    *error = ErrorText("Unable to sync directory of", path, errno);
+    DebugLine(*error);
+  }
+  fs.Close(dirFd);
+  return synced;
+}
+
 }  // namespace
 
 int FileSystem::Open(const std::string& path, int flags, uint32_t mode) {
@@ -175,12 +195,26 @@ bool ReplaceFileAtomically(const std::string& path,
   }
   // Make the rename itself durable. A failure here leaves a complete file under
   // one of the two names, so it is reported only as a diagnostic.
-  int dirFd = fs.Open(DirectoryOf(path), O_RDONLY | O_DIRECTORY, 0);
-  if (dirFd >= 0) {
-    if (fs.Fsync(dirFd) != 0) DebugLine(ErrorText("Unable to sync directory of", path, errno));
-    fs.Close(dirFd);
-  }
+  std::string unsynced;
+  SyncDirectoryOf(path, &unsynced);
   return true;
+}
+
+bool SyncFileInPlace(const std::string& path, std::string* error) {
+  FileSystem& fs = FileSystem::Current();
+  int fd = fs.Open(path, O_RDONLY, 0);
+  if (fd < 0) {
+    *error = ErrorText("Unable to open file", path, errno);
+    DebugLine(*error);
+    return false;
+  }
+  const bool synced = fs.Fsync(fd) == 0;
+  if (!synced) {
+    *error = ErrorText("Unable to sync file", path, errno);
+    DebugLine(*error);
+  }
+  fs.Close(fd);
+  return synced && SyncDirectoryOf(path, error);
 }
 
 void RemoveLeftoverTemporaries(const std::string& path) {

@@ -32,6 +32,14 @@ class TracingFileSystem : public FaultyFileSystem {
   // "<missing>" for an unlink. Temporary files are left out.
   const std::map<std::string, std::vector<std::string>>& Versions() const { return m_versions; }
 
+  // How often the file name (no directory; a temporary file counts as the
+  // file it replaces) was fsync'ed successfully. A directory's name is its
+  // last component.
+  int Syncs(const std::string& name) const {
+    auto it = m_syncs.find(name);
+    return it == m_syncs.end() ? 0 : it->second;
+  }
+
   // How often the file name (no directory) was opened for reading only.
   int ReadOpens(const std::string& name) const {
     auto it = m_readOpens.find(name);
@@ -64,6 +72,7 @@ class TracingFileSystem : public FaultyFileSystem {
     const int before = calls();
     const int result = FaultyFileSystem::Fsync(fd);
     Note(before, result != 0, PathOf(fd));
+    if (result == 0) ++m_syncs[NameOf(PathOf(fd))];
     return result;
   }
   int Rename(const std::string& from, const std::string& to) override {
@@ -105,6 +114,7 @@ class TracingFileSystem : public FaultyFileSystem {
   bool m_persistent = false;
   std::map<int, std::string> m_open;
   std::map<std::string, int> m_readOpens;
+  std::map<std::string, int> m_syncs;
   std::vector<std::string> m_hits;
   std::map<std::string, std::vector<std::string>> m_versions;
 };

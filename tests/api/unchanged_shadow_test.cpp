@@ -1,7 +1,8 @@
 // Tests that a synchronization leaves the handheld shadow file alone when it
 // would store the very bytes the file holds, and replaces it otherwise: after
 // an edit, and when the file no longer holds what the object last wrote (the
-// comparison is with the file, never with a copy kept in memory).
+// comparison is with the file, never with a copy kept in memory). A file left
+// alone is synced in place, as durable as a written one.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -102,6 +103,34 @@ TYPED_TEST(UnchangedShadowTest, AnUnchangedShadowIsNotRewrittenAChangedOneIs) {
   EXPECT_EQ(edited.at(TypeParam::kShadow),
             std::vector<std::string>{this->FileBytes(TypeParam::kShadow)});
   EXPECT_NE(this->FileBytes(TypeParam::kShadow), shadow);
+}
+
+TYPED_TEST(UnchangedShadowTest, AShadowLeftAloneIsSyncedInPlaceOrWrittenAgain) {
+  TypeParam copy(this->m_dir.path());
+  ASSERT_EQ(copy.First(), ERR_NONE) << copy.api.GetErrorMessage();
+  ASSERT_EQ(copy.Sync(), ERR_NONE) << copy.api.GetErrorMessage();
+  const std::string shadow = this->FileBytes(TypeParam::kShadow);
+  const std::string directory = TracingFileSystem::NameOf(this->m_dir.path());
+  {
+    // The write that put the file there may have stopped before its
+    // directory was synced: the file and the directory are synced again.
+    TracingFileSystem tracing;
+    tracing.Fail(FaultyFileSystem::Op::kNone, 0, false);
+    ASSERT_EQ(copy.Sync(), ERR_NONE) << copy.api.GetErrorMessage();
+    EXPECT_EQ(tracing.Versions().count(TypeParam::kShadow), 0u);
+    EXPECT_EQ(tracing.Syncs(TypeParam::kShadow), 1);
+    EXPECT_EQ(tracing.Syncs(directory), 2);  // the cache's rename, the shadow
+  }
+  {
+    // A shadow that cannot be synced where it is is written again. The
+    // third sync: the cache's temporary file, its directory, the shadow.
+    TracingFileSystem tracing;
+    tracing.Fail(FaultyFileSystem::Op::kFsync, 3, false);
+    ASSERT_EQ(copy.Sync(), ERR_NONE) << copy.api.GetErrorMessage();
+    EXPECT_EQ(tracing.Hits(), std::vector<std::string>{this->Path(TypeParam::kShadow)});
+    ASSERT_EQ(tracing.Versions().count(TypeParam::kShadow), 1u);
+    EXPECT_EQ(tracing.Versions().at(TypeParam::kShadow), std::vector<std::string>{shadow});
+  }
 }
 
 TYPED_TEST(UnchangedShadowTest, AShadowFileThatNoLongerHoldsTheShadowIsWrittenAgain) {

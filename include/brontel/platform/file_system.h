@@ -59,6 +59,13 @@ bool ReadWholeFile(const std::string& path, std::string* contents, std::string* 
 bool ReplaceFileAtomically(const std::string& path,
                            const std::function<void(ByteSink& sink)>& write, std::string* error);
 
+// Makes the file in place at path as durable as ReplaceFileAtomically leaves
+// the file it writes: fsyncs the file, then its directory, so that both its
+// bytes and the name that points at them survive a power loss. For a file
+// that already holds the bytes to be written. On failure returns false with
+// error set.
+bool SyncFileInPlace(const std::string& path, std::string* error);
+
 // Removes the temporary files of path that a ReplaceFileAtomically left behind
 // because its process ended (a crash, a kill) before it could rename or remove
 // them. REQUIRES: the caller holds what keeps every other writer of path out.
