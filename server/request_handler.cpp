@@ -113,6 +113,7 @@ std::string RequestHandler::AnswerSyncRequest(const Request& request) {
 
   SyncSession session(m_storage, account->id, answer.family, answer.version);
   for (const auto& child : request.Root().Children()) session.Apply(*child);
+  session.Finish();
   return WriteSyncAnswer(m_storage, answer, session.Outcome());
 }
 

@@ -39,14 +39,14 @@ void SyncSession::Apply(const XmlNode& node) {
   const std::string& name = node.GetName();
   if (m_family == Family::kCalendars) {
     if (name == "calendar") {
-      ApplyCalendar(RequestElement(node));
+      ApplyParent(RecordKind::kCalendar, node);
     } else if (name == "event") {
       ApplyEvent(RequestElement(node));
     } else if (name == "orvel") {
       ApplyClicks(RequestElement(node));
     }
   } else if (name == "category") {
-    ApplyCategory(RequestElement(node));
+    ApplyParent(RecordKind::kCategory, node);
   } else if (name == "contact") {
     ApplyContact(RequestElement(node));
   }
@@ -123,25 +123,24 @@ void SyncSession::StoreNew(StoredRecord& record, uint32_t lid, bool fidTaken) {
 
 // ---- calendars and categories ----
 
-void SyncSession::ApplyCalendar(const RequestElement& element) {
+void SyncSession::ApplyParent(RecordKind kind, const XmlNode& node) {
+  RequestElement element(node);
   uint32_t act = ActOf(element);
   if (act == 0) {
-    InsertParent(RecordKind::kCalendar, element);
+    InsertParent(kind, element);
   } else if (act == 1) {
-    UpdateParent(RecordKind::kCalendar, element);
+    UpdateParent(kind, element);
   } else if (act == 2 || act == 3) {
-    RemoveParent(RecordKind::kCalendar, element, act);
+    m_removals.emplace_back(kind, &node);
   }
 }
 
-void SyncSession::ApplyCategory(const RequestElement& element) {
-  uint32_t act = ActOf(element);
-  if (act == 0) {
-    InsertParent(RecordKind::kCategory, element);
-  } else if (act == 1) {
-    UpdateParent(RecordKind::kCategory, element);
-  } else if (act == 2 || act == 3) {
-    RemoveParent(RecordKind::kCategory, element, act);
+void SyncSession::Finish() {
+  std::vector<std::pair<RecordKind, const XmlNode*>> removals = std::move(m_removals);
+  m_removals.clear();
+  for (const auto& [kind, node] : removals) {
+    RequestElement element(*node);
+    RemoveParent(kind, element, ActOf(element));
   }
 }
 

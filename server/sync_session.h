@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "brontel/protocol/xml_node.h"
@@ -50,8 +51,14 @@ class SyncSession {
   SyncSession(Storage& storage, int64_t account, Family family, uint32_t requestVersion);
 
   // Applies one child of the request root; elements of the other family and
-  // unknown elements are ignored.
+  // unknown elements are ignored. REQUIRES: element outlives Finish().
   void Apply(const XmlNode& element);
+  // Applies the deletions of calendars and categories that the applied
+  // elements held. They wait until everything else in the request is done: a
+  // request that moves a contact or an event out of a category or calendar and
+  // deletes that one keeps the record it moved, whichever element comes first
+  // (a category's contacts and a calendar's last events go with it).
+  void Finish();
   const RequestOutcome& Outcome() const { return m_outcome; }
 
  private:
@@ -73,8 +80,8 @@ class SyncSession {
   bool MayRepeat(const StoredRecord& record) const;
   void StoreNew(StoredRecord& record, uint32_t lid, bool fidTaken);
 
-  void ApplyCalendar(const RequestElement& element);
-  void ApplyCategory(const RequestElement& element);
+  // A calendar or category: inserted or updated now, deleted by Finish.
+  void ApplyParent(RecordKind kind, const XmlNode& node);
   void InsertParent(RecordKind kind, const RequestElement& element);
   void UpdateParent(RecordKind kind, const RequestElement& element);
   void RemoveParent(RecordKind kind, const RequestElement& element, uint32_t act);
@@ -104,6 +111,9 @@ class SyncSession {
   RequestOutcome m_outcome;
   // Per kind: lid -> server id of this request's inserts.
   std::map<RecordKind, std::map<uint32_t, uint32_t>> m_insertedByLid;
+  // Deletions of calendars and categories held back for Finish, in order;
+  // the request's document outlives the session's use of it.
+  std::vector<std::pair<RecordKind, const XmlNode*>> m_removals;
 };
 
 }  // namespace brontel::server

@@ -208,6 +208,27 @@ TEST_F(SyncTest, ContactMoveAppliesTheNewLinkAndIgnoresTheOldOne) {
             "<link psid=\"66\" pver=\"1f8\"/></contact>");
 }
 
+TEST_F(SyncTest, ACategoryDeletedInTheRequestThatMovesAContactOutOfItKeepsTheContact) {
+  Sync(kAnnGid, "1f4",
+       "<category act=\"0\" lid=\"80000005\" ro=\"0\" own=\"1\"><name>A</name><color>0</color>"
+       "</category><category act=\"0\" lid=\"80000006\" ro=\"0\" own=\"1\"><name>B</name>"
+       "<color>0</color></category><contact act=\"0\" lid=\"80000009\" flg=\"0\" opt=\"0\" "
+       "ofs=\"0\"><datum index=\"0\">Lee</datum><link psid=\"65\" pver=\"0\"/></contact>",
+       true);
+  // The client sends its category deletions before its contacts' moves; the
+  // deletion takes along only the contacts still filed there.
+  Sync(kAnnGid, "1f7",
+       "<category sid=\"65\" lid=\"0\" ver=\"1f5\" act=\"3\" ro=\"0\" own=\"1\"><name>A</name>"
+       "<color>0</color></category>"
+       "<contact act=\"4\" sid=\"67\" ver=\"1f7\"><link psid=\"66\" pver=\"1f9\"/></contact>"
+       "<contact act=\"5\" sid=\"67\" ver=\"1f7\"><link psid=\"65\" pver=\"1f9\"/></contact>",
+       true);
+  const std::string full = Sync(kAnnGid, "ffffffff", "", true);
+  EXPECT_EQ(full.find("<name>A</name>"), std::string::npos) << full;
+  EXPECT_NE(full.find("<datum index=\"0\">Lee</datum>"), std::string::npos) << full;
+  EXPECT_NE(full.find("<link psid=\"66\""), std::string::npos) << full;
+}
+
 TEST_F(SyncTest, RepeatExceptionNamesTheOriginalsLinksItLacks) {
   SeedWorkAndDentist();
   Sync(kAnnGid, "1f6",
