@@ -623,16 +623,19 @@ class ConvergenceTest : public brontel::testing::ApiTest {
     Calendar target = PickOf(calendars);
     if (!PlacementOf(event, target).IsNull()) return false;
     const std::string name = NameOf(event);
+    // An event that another copy deleted is followed no further: the
+    // deletion wins on the server over a move or link made before it came.
+    const bool followed = m_model.events.count(name) != 0;
     if (move) {
       const std::vector<std::string> in = CalendarNamesOf(event);
       const std::string from = PickOf(in);
       Calendar source = Named(CalendarsOf(copy.Calendars()), from);
       if (!PlacementOf(event, source).Remove()) return false;
-      m_model.events[name].erase(from);
+      if (followed) m_model.events[name].erase(from);
       Touch(copy, 0, from);
     }
     event.AddToCalendar(target);
-    m_model.events[name].insert(NameOf(target));
+    if (followed) m_model.events[name].insert(NameOf(target));
     // The server moves the event's repeat exceptions with it.
     for (const auto& [exception, parent] : m_model.parents) {
       if (parent == name) m_placesFollow.insert(exception);
@@ -671,8 +674,10 @@ class ConvergenceTest : public brontel::testing::ApiTest {
     // made it knows it as an exception.
     const std::vector<Event> known = EventsOf(ServerShadowOfCalendars(*copy.desktop));
     for (const Event& event : WritableEvents(copy)) {
+      // Only of events the model follows: an exception of an event another
+      // copy deleted goes with it.
       if (event.GetEventDescriptor().GetRepeatType() == EventDescriptor::kRepeatWeekly &&
-          !Named(known, NameOf(event)).IsNull()) {
+          !Named(known, NameOf(event)).IsNull() && m_model.events.count(NameOf(event)) != 0) {
         events.push_back(event);
       }
     }
@@ -744,7 +749,12 @@ class ConvergenceTest : public brontel::testing::ApiTest {
     Category target;
     if (!categories.empty() && Chance(0.75)) target = PickOf(categories);
     const std::string to = target.IsNull() ? "" : NameOf(target);
-    if (to == m_model.contacts[NameOf(contact)]) return false;
+    // Filing it where this copy already has it changes nothing here, whatever
+    // another copy did meanwhile.
+    if (target.IsNull() ? contact.IsUnfiled() : contact.IsChildOfCategory(target)) return false;
+    // A contact that another copy deleted is followed no further.
+    const bool followed = m_model.contacts.count(NameOf(contact)) != 0;
+    if (followed && to == m_model.contacts[NameOf(contact)]) return false;
     if (target.IsNull()) {
       CategoryManager manager = copy.Contacts();
       manager.MakeUnfiled(contact);
@@ -752,7 +762,7 @@ class ConvergenceTest : public brontel::testing::ApiTest {
     } else {
       contact.SetCategory(target);
     }
-    m_model.contacts[NameOf(contact)] = to;
+    if (followed) m_model.contacts[NameOf(contact)] = to;
     Touch(copy, 1, NameOf(contact));
     if (!to.empty()) Touch(copy, 1, to);
     return true;
@@ -771,12 +781,19 @@ class ConvergenceTest : public brontel::testing::ApiTest {
     if (calendars.size() < 3) return false;
     Calendar calendar = PickOf(calendars);
     const std::string name = NameOf(calendar);
+    // The events this copy shows in no other calendar go with it: deleted
+    // here, and so on the server, also when another copy meanwhile moved one
+    // into a calendar of its own.
+    std::vector<std::string> deleted;
     for (const Event& event : EventsOf(copy.Calendars())) {
-      if (!PlacementOf(event, calendar).IsNull()) Touch(copy, 0, NameOf(event));
+      if (PlacementOf(event, calendar).IsNull()) continue;
+      Touch(copy, 0, NameOf(event));
+      if (CalendarNamesOf(event).size() == 1) deleted.push_back(NameOf(event));
     }
     if (!calendar.Remove()) return false;
     Touch(copy, 0, name);
     m_model.RemoveCalendar(name);
+    for (const std::string& event : deleted) m_model.RemoveEvent(event);
     return true;
   }
   bool AddCategoryAction(Copy& copy) {
@@ -792,12 +809,18 @@ class ConvergenceTest : public brontel::testing::ApiTest {
     if (categories.size() < 3) return false;
     Category category = PickOf(categories);
     const std::string name = NameOf(category);
+    // Its contacts on this copy go with it, also one that another copy
+    // meanwhile filed elsewhere.
+    std::vector<std::string> deleted;
     for (const Contact& contact : ContactsOf(copy.Contacts())) {
-      if (contact.IsChildOfCategory(category)) Touch(copy, 1, NameOf(contact));
+      if (!contact.IsChildOfCategory(category)) continue;
+      Touch(copy, 1, NameOf(contact));
+      deleted.push_back(NameOf(contact));
     }
     if (!category.Remove()) return false;
     Touch(copy, 1, name);
     m_model.RemoveCategory(name);
+    for (const std::string& contact : deleted) m_model.contacts.erase(contact);
     return true;
   }
 
