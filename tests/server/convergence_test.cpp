@@ -600,19 +600,25 @@ class ConvergenceTest : public brontel::testing::ApiTest {
     event.GetEventDescriptor().SetNote(Format("note %d by %s", ++m_lastName, copy.label.c_str()));
     Touch(copy, 0, NameOf(event));
     NoteBobsChange(copy, 0, NameOf(event), false);
-    // Ann moved it where Bob may not write and his copy has not heard yet:
-    // the server refuses his edit, which his copy keeps as a conflict.
+    // Ann put it where Bob may not write (moved it, or shared one of its
+    // calendars read-only) and his copy has not heard yet: his edit is
+    // refused or undone, and his copy keeps it as a conflict.
     if (copy.bob && !WritableByBob(m_model.events[NameOf(event)])) {
       m_mayConflict.insert(NameOf(event));
     }
     return true;
   }
-  // True when Ann lets Bob write one of calendars.
+  // True when Ann lets Bob write one of calendars and shows him none of them
+  // read-only: an event in a calendar he only reads is read-only for him.
   bool WritableByBob(const std::set<std::string>& calendars) {
-    return std::any_of(calendars.begin(), calendars.end(), [&](const std::string& c) {
+    auto shared = [&](const std::string& c, Share mode) {
       auto share = m_model.calendarShares.find(c);
-      return share != m_model.calendarShares.end() && share->second == Share::kReadWrite;
-    });
+      return share != m_model.calendarShares.end() && share->second == mode;
+    };
+    return std::any_of(calendars.begin(), calendars.end(),
+                       [&](const std::string& c) { return shared(c, Share::kReadWrite); }) &&
+           std::none_of(calendars.begin(), calendars.end(),
+                        [&](const std::string& c) { return shared(c, Share::kReadOnly); });
   }
   bool DeleteEventAction(Copy& copy) {
     std::vector<Event> events = WritableEvents(copy);
