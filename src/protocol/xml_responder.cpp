@@ -21,6 +21,12 @@ namespace {
 
 // The fixed id the server's record gets when it is new here: the client's id
 // it names, else its server id.
+//
+// A server id that a record here already holds as its fixed id was taken by
+// a record of this copy's own: one it sent back as new after the server had
+// withdrawn the record it came from. The server's record still comes in, with
+// fixed id 0, and takes a free one when it reaches the cache. A record that
+// names a client id already held here is dropped.
 uint32_t NewFixedId(uint32_t lid, uint32_t sid) {
   return lid != 0 ? lid : sid;
 }
@@ -223,7 +229,9 @@ void XmlResponder::EventUpdate(EventDescriptor& d, uint32_t lid, uint32_t sid, u
   if (!isCalendar()) return;
   Event event = m_calendarManager.FindEventByServeId(sid, false);
   if (event.IsNull()) {
-    event = createEvent(d, sid, cid, NewFixedId(lid, sid));
+    uint32_t fixedId = NewFixedId(lid, sid);
+    if (lid == 0 && eventFixedIdTaken(fixedId)) fixedId = 0;
+    event = createEvent(d, sid, cid, fixedId);
     if (event.IsNull()) return;
   } else {
     if (event.IsDeleted()) event.GetRecordIdentification().SetCreateVersion(tableVersion());
@@ -323,6 +331,7 @@ void XmlResponder::ContactUpdate(ContactDescriptor& d, uint32_t sid, uint32_t li
   Contact contact = m_categoryManager.FindContactByServeId(sid, false);
   if (contact.IsNull()) {
     uint32_t fixedId = NewFixedId(lid, sid);
+    if (lid == 0 && contactFixedIdTaken(fixedId)) fixedId = 0;
     if (sid == 0 || contactFixedIdTaken(fixedId)) return;
     contact = m_categoryManager.CreateNewContact();
     contact.GetContactDescriptor().Copy(d);

@@ -161,6 +161,13 @@ void ClaimUnacknowledgedRecords(const CalendarCache& cache, const CalendarManage
       });
 }
 
+// A server event the responder could not give a fixed id (another event here
+// holds the one it derives) takes the provisional id of its new cache event
+// added, in the shadow's event s too, so that the two meet again next pass.
+void GiveFixedId(CalendarCache& cache, Event& added, Event& s) {
+  if (added.GetFixedId() == 0) s.SetFixedId(added.ForceFixedId(cache));
+}
+
 }  // namespace
 
 CalendarServerTransformation::CalendarServerTransformation()
@@ -584,6 +591,7 @@ int32_t CalendarServerTransformation::shareUpdateEvents(CalendarCache& cache,
         Event added = cache.AddItem(s);
         added.SetServeId(0);
         added.SetSource(SOURCE_SERVER);
+        GiveFixedId(cache, added, s);
       } else {
         s.SetCacheId(k.GetCacheId());
         if (s.CompareVersion(k) > 0) {
@@ -722,6 +730,7 @@ int32_t CalendarServerTransformation::shareUpdateReadOnlyCalendars(CalendarCache
         k = cache.AddItem(event);
         k.SetLocalId(0);
         k.SetSource(SOURCE_SERVER);
+        GiveFixedId(cache, k, event);
       }
       // A repeat exception added just now may already show in its parent's
       // calendars.

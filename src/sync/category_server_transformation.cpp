@@ -116,6 +116,19 @@ void StampFromServer(Record& added) {
   added.SetSource(SOURCE_SERVER);
 }
 
+// Adds the shadow's contact s to the cache in parent. A contact the responder
+// could not give a fixed id (another record here holds the one it derives)
+// takes the provisional id of its new cache record, in the shadow too, so that
+// the two meet again in the next pass.
+Contact AddFromServer(CategoryCache& cache, Category& parent, Contact& s) {
+  Contact added = cache.AddItem(parent, s);
+  if (added.IsNull()) return added;
+  StampFromServer(added);
+  added.SetLinkVersion(s.GetLinkVersion());
+  if (added.GetFixedId() == 0) s.SetFixedId(added.GenerateFixedId(true));
+  return added;
+}
+
 void Notify(UserNoticeManager* notices, UserNotificationType type, const std::string& text) {
   if (notices != nullptr) notices->AddDetail(type, text);
 }
@@ -631,10 +644,8 @@ int32_t CategoryServerTransformation::shareUpdateContacts(CategoryCache& cache,
     }
     Category parent = CounterpartOrNull(cacheManager, s.GetCategory());
     if (!IsLiveFiled(parent)) continue;
-    Contact added = cache.AddItem(parent, s);
+    Contact added = AddFromServer(cache, parent, s);
     if (added.IsNull()) continue;
-    StampFromServer(added);
-    added.SetLinkVersion(s.GetLinkVersion());
     if (!isNew) {
       Notify(m_userNotices, NOTICE_READ_ONLY_DELETE,
              Format("Deleted contact %s restored to category %s",
@@ -751,11 +762,7 @@ int32_t CategoryServerTransformation::shareUpdateReadOnlyCategories(CategoryCach
   // 3.
   for (Contact& s : restoring) {
     Category parent = CounterpartOrNull(cacheManager, s.GetCategory());
-    if (!IsLiveFiled(parent)) continue;
-    Contact added = cache.AddItem(parent, s);
-    if (added.IsNull()) continue;
-    StampFromServer(added);
-    added.SetLinkVersion(s.GetLinkVersion());
+    if (IsLiveFiled(parent)) AddFromServer(cache, parent, s);
   }
 
   // 4.

@@ -607,6 +607,32 @@ TEST_F(CalendarServerTransformationTest, ServerPlacementChangesReachTheCache) {
   EXPECT_EQ(m_engine.SyncConflicts(), 0);
 }
 
+// An event this client sent back as its own after the server withdrew the
+// event it came from keeps the fixed id derived from that event's server id.
+// When the server's event comes back, it still reaches the cache, under a
+// fixed id of its own that the shadow takes too, and the two stay in step.
+TEST_F(CalendarServerTransformationTest, AServerEventWhoseFixedIdIsTakenArrivesUnderAFreshOne) {
+  CalendarPair work = Shared("Work", CalendarKind::Published(), 0x80000101, 0x21);
+  SharedEvent("Copy", {work}, 0x40, 0x41);
+  m_server->Answer(Answer(kAnswerVersion,
+                          ServerEvent(0, 0x40, "Original", "", "<link psid=\"21\" pver=\"11\"/>")));
+
+  ASSERT_EQ(RunPass(0), ERR_NONE) << m_engine.GetErrorMessage();
+  EXPECT_EQ(EventsIn(work.cache), (Names{"Copy", "Original"})) << Tree(Cache());
+  const Event original = m_shadow.FindEventByServeId(0x40, false);
+  ASSERT_FALSE(original.IsNull()) << Tree(m_shadow);
+  EXPECT_NE(original.GetFixedId(), 0x40u);
+  const Event cached = Cache().FindEventByFixedId(original.GetFixedId(), false);
+  ASSERT_FALSE(cached.IsNull());
+  EXPECT_EQ(cached.GetEventDescriptor().GetName(), "Original");
+  EXPECT_TRUE(Cache().SanityCheck());
+  EXPECT_TRUE(m_shadow.SanityCheck());
+  for (int32_t pass : {1, 2, 3}) {
+    EXPECT_EQ(RunPass(pass), ERR_NONE);
+    EXPECT_EQ(m_server->RequestCount(), 1u) << "pass " << pass;
+  }
+}
+
 TEST_F(CalendarServerTransformationTest, DeleteAndUpdateInOneAnswerTouchOnlyTheirEvents) {
   CalendarPair work = Shared("Work", CalendarKind::Published(), 0x80000101, 0x21);
   const char* names[] = {"A", "B", "C", "D", "E"};

@@ -478,6 +478,36 @@ TEST_F(CategoryServerTest, UnfiledContactsSurviveBothPasses) {
             "Adams, Al@Work|Baker, Bob@Work|Clark@Club|Dunn@News|Ford@Unfiled|Gray@");
 }
 
+// A contact this client sent back as its own after the server withdrew the
+// record it came from keeps the fixed id derived from that record's server id.
+// When the server's record comes back, it still reaches the cache, under a
+// fixed id of its own that the shadow takes too, and the two stay in step.
+TEST_F(CategoryServerTest, AServerContactWhoseFixedIdIsTakenArrivesUnderAFreshOne) {
+  Seed();
+  constexpr uint32_t kFord = 0x30, kFordCopy = 0x31;
+  AddContact(Cache(), CacheCategory(kWork), "Ford", kFord);
+  m_server->Answer(Answer(6, Format("<contact act=\"0\" sid=\"%x\" lid=\"%x\" ver=\"6\">"
+                                    "<datum index=\"12\">Ford</datum></contact>",
+                                    kFordCopy, kFord) +
+                                 LinkElement(kFordCopy, kWork, 6)));
+  ASSERT_EQ(RunPass(true), ERR_NONE) << m_error;
+  ASSERT_EQ(m_shadow.FindContactByServeId(kFordCopy, false).GetFixedId(), kFord);
+
+  ASSERT_EQ(Update(7, ContactElement(kFord, 7, "Ford", "Fay") + LinkElement(kFord, kClub, 7)),
+            ERR_NONE)
+      << m_error;
+  EXPECT_EQ(Placement(Cache()),
+            "Adams@Work|Baker@Work|Clark@Club|Dunn@News|Ford@Work|Ford, Fay@Club");
+  const Contact fay = m_shadow.FindContactByServeId(kFord, false);
+  ASSERT_FALSE(fay.IsNull());
+  EXPECT_NE(fay.GetFixedId(), kFord);
+  EXPECT_EQ(FirstName(CacheContact(fay.GetFixedId())), "Fay");
+  EXPECT_TRUE(Cache().SanityCheck());
+  EXPECT_TRUE(m_shadow.SanityCheck());
+  ASSERT_EQ(RunPass(true), ERR_NONE) << m_error;
+  EXPECT_EQ(m_server->RequestCount(), 3u);
+}
+
 // ---- Answers a careless merge trips over ----
 
 TEST_F(CategoryServerTest, AnswerWithoutAccountIdKeepsTheCachesAccount) {
