@@ -35,24 +35,34 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// Opens target with flags and fsyncs it. On failure returns false with error
+// set ("Unable to open <what>" or "Unable to sync <what>", naming path), and
+// says so on the debug output.
+bool OpenAndSync(const std::string& target, int flags, const char* what, const std::string& path,
+                 std::string* error) {
+  FileSystem& fs = FileSystem::Current();
+  int fd = fs.Open(target, flags, 0);
+  if (fd < 0) {
+    const int err = errno;
+    *error = ErrorText(Format("Unable to open %s", what).c_str(), path, err);
+    DebugLine(*error);
+    return false;
+  }
+  const bool synced = fs.Fsync(fd) == 0;
+  if (!synced) {
+    const int err = errno;
+    *error = ErrorText(Format("Unable to sync %s", what).c_str(), path, err);
+    DebugLine(*error);
+  }
+  fs.Close(fd);
+  return synced;
+}
+
 // Fsyncs the directory that holds path, so that the name path (a rename onto
 // it, say) is durable. On failure returns false with error set, and says so on
 // the debug output.
 bool SyncDirectoryOf(const std::string& path, std::string* error) {
-  FileSystem& fs = FileSystem::Current();
-  int dirFd = fs.Open(DirectoryOf(path), O_RDONLY | O_DIRECTORY, 0);
-  if (dirFd < 0) {
-    *error = ErrorText("Unable to open directory of", path, errno);
-    DebugLine(*error);
-    return false;
-  }
-  const bool synced = fs.Fsync(dirFd) == 0;
-  if (!synced) {
-    *error = ErrorText("Unable to sync directory of", path, errno);
-    DebugLine(*error);
-  }
-  fs.Close(dirFd);
-  return synced;
+  return OpenAndSync(DirectoryOf(path), O_RDONLY | O_DIRECTORY, "directory of", path, error);
 }
 
 }  // namespace
@@ -201,20 +211,7 @@ bool ReplaceFileAtomically(const std::string& path,
 }
 
 bool SyncFileInPlace(const std::string& path, std::string* error) {
-  FileSystem& fs = FileSystem::Current();
-  int fd = fs.Open(path, O_RDONLY, 0);
-  if (fd < 0) {
-    *error = ErrorText("Unable to open file", path, errno);
-    DebugLine(*error);
-    return false;
-  }
-  const bool synced = fs.Fsync(fd) == 0;
-  if (!synced) {
-    *error = ErrorText("Unable to sync file", path, errno);
-    DebugLine(*error);
-  }
-  fs.Close(fd);
-  return synced && SyncDirectoryOf(path, error);
+  return OpenAndSync(path, O_RDONLY, "file", path, error) && SyncDirectoryOf(path, error);
 }
 
 void RemoveLeftoverTemporaries(const std::string& path) {

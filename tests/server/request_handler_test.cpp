@@ -39,6 +39,16 @@ class SyncTest : public HandlerTest {
     Sync(kAnnGid, "1f5", kDentist);
   }
 
+  // Categories A (sid 65) and B (sid 66), contact Lee (sid 67, version 1f7) in A.
+  void SeedCategoriesAAndBWithLee() {
+    Sync(kAnnGid, "1f4",
+         "<category act=\"0\" lid=\"80000005\" ro=\"0\" own=\"1\"><name>A</name><color>0</color>"
+         "</category><category act=\"0\" lid=\"80000006\" ro=\"0\" own=\"1\"><name>B</name>"
+         "<color>0</color></category><contact act=\"0\" lid=\"80000009\" flg=\"0\" opt=\"0\" "
+         "ofs=\"0\"><datum index=\"0\">Lee</datum><link psid=\"65\" pver=\"0\"/></contact>",
+         true);
+  }
+
   int64_t m_ann = 0;
 };
 
@@ -192,12 +202,7 @@ TEST_F(SyncTest, ContactInsertIsAnsweredWithTheContactThenItsCategoryLink) {
 }
 
 TEST_F(SyncTest, ContactMoveAppliesTheNewLinkAndIgnoresTheOldOne) {
-  Sync(kAnnGid, "1f4",
-       "<category act=\"0\" lid=\"80000005\" ro=\"0\" own=\"1\"><name>A</name><color>0</color>"
-       "</category><category act=\"0\" lid=\"80000006\" ro=\"0\" own=\"1\"><name>B</name>"
-       "<color>0</color></category><contact act=\"0\" lid=\"80000009\" flg=\"0\" opt=\"0\" "
-       "ofs=\"0\"><datum index=\"0\">Lee</datum><link psid=\"65\" pver=\"0\"/></contact>",
-       true);
+  SeedCategoriesAAndBWithLee();
   EXPECT_EQ(Sync(kAnnGid, "1f7",
                  "<contact act=\"4\" sid=\"67\" ver=\"1f7\"><link psid=\"66\" pver=\"1f9\"/>"
                  "</contact><contact act=\"5\" sid=\"67\" ver=\"1f7\"><link psid=\"65\" "
@@ -209,12 +214,7 @@ TEST_F(SyncTest, ContactMoveAppliesTheNewLinkAndIgnoresTheOldOne) {
 }
 
 TEST_F(SyncTest, ACategoryDeletedInTheRequestThatMovesAContactOutOfItKeepsTheContact) {
-  Sync(kAnnGid, "1f4",
-       "<category act=\"0\" lid=\"80000005\" ro=\"0\" own=\"1\"><name>A</name><color>0</color>"
-       "</category><category act=\"0\" lid=\"80000006\" ro=\"0\" own=\"1\"><name>B</name>"
-       "<color>0</color></category><contact act=\"0\" lid=\"80000009\" flg=\"0\" opt=\"0\" "
-       "ofs=\"0\"><datum index=\"0\">Lee</datum><link psid=\"65\" pver=\"0\"/></contact>",
-       true);
+  SeedCategoriesAAndBWithLee();
   // The client sends its category deletions before its contacts' moves; the
   // deletion takes along only the contacts still filed there.
   Sync(kAnnGid, "1f7",
