@@ -562,6 +562,9 @@ class ConvergenceTest : public brontel::testing::ApiTest {
   void NoteBobsChange(const Copy& copy, int family, const std::string& name, bool added) {
     if (!copy.bob) return;
     (added ? m_bobsAdditions : m_bobsEdits)[family].insert(name);
+    // A share his server pass has not heard of yet announces its records with
+    // versions newer than the one he edits: his edit may show as a conflict.
+    if (!added && m_shareUnheard[family]) m_mayConflict.insert(name);
   }
 
   // Each action changes copy and returns false when it found nothing to do.
@@ -913,6 +916,7 @@ class ConvergenceTest : public brontel::testing::ApiTest {
     // A share announces its records to Bob anew, with versions newer than
     // his unsent edits of them: those may show as conflicts.
     for (const std::string& edited : m_bobsEdits[calendar ? 0 : 1]) m_mayConflict.insert(edited);
+    m_shareUnheard[calendar ? 0 : 1] = true;
     shares[name] = next;
   }
 
@@ -978,6 +982,7 @@ class ConvergenceTest : public brontel::testing::ApiTest {
         other.lagging[step.family].insert(changed.begin(), changed.end());
       }
       if (copy.bob) {
+        if (result == ERR_NONE) m_shareUnheard[step.family] = false;
         // Bob's changes that reached his cache are with the server now.
         for (std::set<std::string>* sent :
              {&m_bobsAdditions[step.family], &m_bobsEdits[step.family]}) {
@@ -1363,6 +1368,8 @@ class ConvergenceTest : public brontel::testing::ApiTest {
   std::set<std::string> m_unfiled;       // contacts unfiled in this stretch
   std::set<std::string> m_bobsAdditions[2];
   std::set<std::string> m_bobsEdits[2];
+  // Per family: Ann changed a share since Bob's last server pass.
+  bool m_shareUnheard[2] = {false, false};
 
   // Figures.
   int m_created = 0;
