@@ -657,6 +657,11 @@ class ConvergenceTest : public brontel::testing::ApiTest {
     }
     event.AddToCalendar(target);
     if (followed) m_model.events[name].insert(NameOf(target));
+    // Bob's unsent edit of an event Ann puts where he may not write is refused
+    // or stays his own: his copy may show it as a conflict.
+    if (followed && m_bobsEdits[0].count(name) != 0 && !WritableByBob(m_model.events[name])) {
+      m_mayConflict.insert(name);
+    }
     // The server moves the event's repeat exceptions with it.
     for (const auto& [exception, parent] : m_model.parents) {
       if (parent == name) m_placesFollow.insert(exception);
