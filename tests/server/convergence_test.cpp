@@ -807,14 +807,21 @@ class ConvergenceTest : public brontel::testing::ApiTest {
     if (calendars.size() < 3) return false;
     Calendar calendar = PickOf(calendars);
     const std::string name = NameOf(calendar);
-    // The events this copy shows in no other calendar go with it: deleted
-    // here, and so on the server, also when another copy meanwhile moved one
-    // into a calendar of its own.
+    // The events this copy shows in no other calendar on the server go with
+    // it: deleted here, or kept only in a calendar that stayed here as a local
+    // one (another copy deleted it while this one changed it), and so deleted
+    // on the server, also when another copy meanwhile moved one into a
+    // calendar of its own.
     std::vector<std::string> deleted;
     for (const Event& event : EventsOf(copy.Calendars())) {
       if (PlacementOf(event, calendar).IsNull()) continue;
       Touch(copy, 0, NameOf(event));
-      if (CalendarNamesOf(event).size() == 1) deleted.push_back(NameOf(event));
+      const std::vector<std::string> in = CalendarNamesOf(event);
+      if (std::none_of(in.begin(), in.end(), [&](const std::string& other) {
+            return other != name && m_model.calendars.count(other) != 0;
+          })) {
+        deleted.push_back(NameOf(event));
+      }
     }
     if (!calendar.Remove()) return false;
     Touch(copy, 0, name);
