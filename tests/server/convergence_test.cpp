@@ -200,13 +200,19 @@ CategoryManager ServerShadowOfContacts(const Desktop& desktop) {
 // Gives every record of a server shadow its server id as fixed id: the
 // desktop that made a record keeps its own provisional fixed id for it, the
 // others know it by the server's id. Placements are known by their calendar.
+// A placement the server deleted may stay in the shadow of the desktop whose
+// move deleted it, where the next request takes it as absent: it goes.
 void ToServerIds(CalendarManager manager) {
   for (Calendar calendar : CalendarsOf(manager)) calendar.SetFixedId(calendar.GetLocalId());
   for (Event event : EventsOf(manager)) {
     event.SetFixedId(event.GetLocalId());
-    CalendarEventList& links = event.GetCalendarEventList();
-    for (int32_t i = 0; i < links.GetListCount(); ++i) {
-      if (!links[i].IsNull()) links[i].SetFixedId(links[i].GetParentCalendar().GetLocalId());
+    for (CalendarEvent link : event.GetCalendarEventList().Snapshot()) {
+      if (link.IsNull()) continue;
+      if (link.IsDeleted()) {
+        link.Remove();
+        continue;
+      }
+      link.SetFixedId(link.GetParentCalendar().GetLocalId());
     }
   }
 }
