@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "brontel/protocol/xml_element.h"
@@ -236,15 +237,20 @@ class AnswerWriter {
     }
     if (record.cloneOf != 0) {
       // The client copies every link of the original into a new exception;
-      // name the ones this exception lacks.
+      // name the ones this exception lacks. A calendar the exception has a
+      // link of its own to, live or removed, is not one of them: its removal
+      // was named when it happened, and naming it again as new with each
+      // change of the exception would take the exception out of that calendar
+      // on a client that has just put it back.
+      std::set<uint32_t> own;
+      for (const StoredLink& link : m_storage.LinksOf(RecordKind::kEvent, record.sid)) {
+        own.insert(link.parentSid);
+      }
       for (const StoredLink& link : m_storage.LinksOf(RecordKind::kEvent, record.cloneOf)) {
         auto found = m_parents.find(link.parentSid);
         if (link.deleted || found == m_parents.end() || !found->second.access.visible) continue;
-        bool kept = false;
-        for (const ViewLink& own : visible) kept = kept || own.parentSid == link.parentSid;
-        bool listed = false;
-        for (const ViewLink& gone : removed) listed = listed || gone.parentSid == link.parentSid;
-        if (!kept && !listed) removed.push_back(ViewLink{link.parentSid, viewVersion});
+        if (own.count(link.parentSid) == 0)
+          removed.push_back(ViewLink{link.parentSid, viewVersion});
       }
     }
     if (removed.empty()) return;

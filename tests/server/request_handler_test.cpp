@@ -247,6 +247,29 @@ TEST_F(SyncTest, RepeatExceptionNamesTheOriginalsLinksItLacks) {
             "</event>");
 }
 
+// An exception's own removed link was named when it happened: a later change
+// of the exception does not name it again as new, which would take the
+// exception out of that calendar on a client that has just put it back.
+TEST_F(SyncTest, AnExceptionsOwnRemovedLinkIsNotNamedAgainWhenItChanges) {
+  SeedWorkAndDentist();
+  Sync(kAnnGid, "1f6",
+       "<calendar lid=\"80000040\" ver=\"0\" act=\"0\" ro=\"0\" hide=\"0\" own=\"1\">"
+       "<name>Home</name><color>0</color></calendar>"
+       "<event sid=\"66\" ver=\"1f6\" act=\"4\"><link psid=\"80000040\" pver=\"ffffffff\"/>"
+       "</event>");
+  Sync(kAnnGid, "1f8",
+       "<event cid=\"66\" lid=\"80000050\" act=\"0\"><name>Dentist</name><time "
+       "ymd=\"f072\" beg=\"900\" end=\"a00\"/></event><event lid=\"80000050\" "
+       "act=\"5\"><link psid=\"67\" pver=\"1f8\"/></event>");
+  // Another copy, which knows the exception out of Home (1fa), changes it.
+  EXPECT_EQ(Sync(kAnnGid, "1fa",
+                 "<event sid=\"68\" ver=\"1f9\" act=\"1\"><name>Dentist moved</name><time "
+                 "ymd=\"f072\" beg=\"900\" end=\"a00\"/></event>"),
+            "<event sid=\"68\" cid=\"66\" lid=\"0\" ver=\"1fb\" act=\"0\"><name>Dentist moved"
+            "</name><time ymd=\"f072\" beg=\"900\" end=\"a00\"/><link psid=\"65\" pver=\"1f9\"/>"
+            "</event>");
+}
+
 TEST_F(SyncTest, ClicksAreCountedOnceAndEchoed) {
   SeedWorkAndDentist();
   EXPECT_EQ(Sync(kAnnGid, "1f6",
