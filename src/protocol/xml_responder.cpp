@@ -89,6 +89,7 @@ void XmlResponder::SyncBegin(const UID128& gid, uint32_t version, uint32_t delta
                              bool full) {
   m_full = full;
   m_version = version;
+  m_newEvents.clear();
   if (isCalendar()) {
     m_calendarManager.SetGID(gid);
     m_calendarManager.SetVersion(version);
@@ -221,6 +222,7 @@ Event XmlResponder::createEvent(EventDescriptor& d, uint32_t sid, uint32_t cid, 
   Event event = source.IsNull() ? m_calendarManager.CreateNewEvent(d, sid, fixedId)
                                 : source.CreateCloneEvent(d, sid, fixedId);
   event.GetRecordIdentification().SetCreateVersion(tableVersion());
+  m_newEvents.insert(sid);
   return event;
 }
 
@@ -285,13 +287,22 @@ void XmlResponder::EventDeleteLinks(uint32_t sid, const LinkList& links) {
   if (!isCalendar()) return;
   Event event = m_calendarManager.FindEventByServeId(sid, false);
   if (event.IsNull()) return;
-  // Every named placement exists first, so that a delete of one this copy
-  // never had still leaves its deleted record.
-  insertLinks(event, links);
+  // On an event this answer brought, every named placement exists first, so
+  // that a delete of one this copy never had still leaves its deleted record:
+  // a new repeat exception takes all of its original's placements into the
+  // cache, and those deleted records take out the ones it lacks. On an event
+  // held before, only a live placement is deleted. A placement this copy
+  // never had, or had already seen deleted, can be in the cache only as the
+  // user's own, not yet sent; a removal on the server cannot concern it, and
+  // as a new deleted record here it would take the user's placement out of
+  // the cache (and with the event's last placement, the event).
+  const bool brought = m_newEvents.count(sid) != 0;
+  if (brought) insertLinks(event, links);
   for (int32_t i = 0; i < links.GetListCount(); ++i) {
     CalendarEvent placement =
         event.GetCalendarEventList().FindByCalendarServeId(links[i].GetServeId(), false);
-    if (!placement.IsNull()) deleteCalendarEvent(placement, links[i].GetVersion());
+    if (placement.IsNull() || (!brought && placement.IsDeleted())) continue;
+    deleteCalendarEvent(placement, links[i].GetVersion());
   }
 }
 

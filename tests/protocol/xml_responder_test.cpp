@@ -228,15 +228,32 @@ TEST_F(CalendarResponderTest, InsertLinksPlacesTheEventInKnownCalendarsOnly) {
   EXPECT_TRUE(manager.SanityCheck());
 }
 
-TEST_F(CalendarResponderTest, DeleteLinksLeavesDeletedPlacementsEvenForNewOnes) {
+// On an event the answer brings (a new repeat exception takes every placement
+// of its original in the cache), a removal leaves a deleted placement also
+// where the event had none. On an event held before, only a live placement is
+// deleted: one it never had, or had seen deleted, can only be the user's own
+// in the cache, which the server's removal does not concern.
+TEST_F(CalendarResponderTest, DeleteLinksLeavesDeletedPlacementsWhereTheAnswerNeedsThem) {
   Calendar work = AddCalendar(manager, "work", CalendarKind::Published(), 0x12, 0x112);
   Calendar team = AddCalendar(manager, "team", CalendarKind::SubscribedReadWrite(), 0x13, 0x113);
-  Event lunch = AddEvent(manager, "lunch", {work}, 0x21);
+  Calendar home = AddCalendar(manager, "home", CalendarKind::Published(), 0x14, 0x114);
+  Event lunch = AddEvent(manager, "lunch", {work, home}, 0x21);
   lunch.SetServeId(0x221);
+  PlacementOf(lunch, home).SetDeleted();
+  PlacementOf(lunch, home).SetVersion(0x30);
   Begin();
-  responder.EventDeleteLinks(0x221, Links({ServerLink(0x112, 0x40), ServerLink(0x113, 0x41)}));
+  responder.EventDeleteLinks(
+      0x221, Links({ServerLink(0x112, 0x40), ServerLink(0x113, 0x41), ServerLink(0x114, 0x42)}));
   EXPECT_EQ(State(PlacementOf(lunch, work)), "S=0 F=0 V=40 C=ffffffff dirty deleted");
-  EXPECT_EQ(State(PlacementOf(lunch, team)), "S=0 F=0 V=41 C=ffffffff dirty deleted");
+  EXPECT_TRUE(PlacementOf(lunch, team).IsNull());
+  EXPECT_EQ(PlacementOf(lunch, home).GetVersion(), 0x30u);
+
+  EventDescriptor d;
+  d.SetName("dinner");
+  responder.EventUpdate(d, 0, 0x222, 0, 0x43);
+  responder.EventDeleteLinks(0x222, Links({ServerLink(0x113, 0x43)}));
+  EXPECT_EQ(State(PlacementOf(manager.FindEventByServeId(0x222, false), team)),
+            "S=0 F=0 V=43 C=20 dirty deleted");
 }
 
 TEST_F(CalendarResponderTest, ClicksAndTheWirelessAddressReachTheManager) {

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 
 #include "brontel/calendar/calendar_manager.h"
 #include "brontel/contacts/category_manager.h"
@@ -156,6 +157,8 @@ class XmlResponder {
   bool m_full = false;
   UpdateCallType m_type;
   uint32_t m_version = 0;
+  // The server ids of the events this answer created here.
+  std::unordered_set<uint32_t> m_newEvents;
 };
 
 }  // namespace brontel
