@@ -39,6 +39,24 @@ class SyncTest : public HandlerTest {
     Sync(kAnnGid, "1f5", kDentist);
   }
 
+  // Dentist also in a new calendar Home (sid 67).
+  void PlaceDentistInHome() {
+    Sync(kAnnGid, "1f6",
+         "<calendar lid=\"80000040\" ver=\"0\" act=\"0\" ro=\"0\" hide=\"0\" own=\"1\">"
+         "<name>Home</name><color>0</color></calendar>"
+         "<event sid=\"66\" ver=\"1f6\" act=\"4\"><link psid=\"80000040\" pver=\"ffffffff\"/>"
+         "</event>");
+  }
+
+  // An exception (sid 68) cut from Dentist, which leaves calendar Home; the
+  // answer.
+  std::string CutExceptionOutOfHome() {
+    return Sync(kAnnGid, "1f8",
+                "<event cid=\"66\" lid=\"80000050\" act=\"0\"><name>Dentist</name><time "
+                "ymd=\"f072\" beg=\"900\" end=\"a00\"/></event><event lid=\"80000050\" "
+                "act=\"5\"><link psid=\"67\" pver=\"1f8\"/></event>");
+  }
+
   // Categories A (sid 65) and B (sid 66), contact Lee (sid 67, version 1f7) in A.
   void SeedCategoriesAAndBWithLee() {
     Sync(kAnnGid, "1f4",
@@ -231,16 +249,8 @@ TEST_F(SyncTest, ACategoryDeletedInTheRequestThatMovesAContactOutOfItKeepsTheCon
 
 TEST_F(SyncTest, RepeatExceptionNamesTheOriginalsLinksItLacks) {
   SeedWorkAndDentist();
-  Sync(kAnnGid, "1f6",
-       "<calendar lid=\"80000040\" ver=\"0\" act=\"0\" ro=\"0\" hide=\"0\" own=\"1\">"
-       "<name>Home</name><color>0</color></calendar>"
-       "<event sid=\"66\" ver=\"1f6\" act=\"4\"><link psid=\"80000040\" pver=\"ffffffff\"/>"
-       "</event>");
-  // The exception is cut from event 66 and leaves calendar Home.
-  EXPECT_EQ(Sync(kAnnGid, "1f8",
-                 "<event cid=\"66\" lid=\"80000050\" act=\"0\"><name>Dentist</name><time "
-                 "ymd=\"f072\" beg=\"900\" end=\"a00\"/></event><event lid=\"80000050\" "
-                 "act=\"5\"><link psid=\"67\" pver=\"1f8\"/></event>"),
+  PlaceDentistInHome();
+  EXPECT_EQ(CutExceptionOutOfHome(),
             "<event sid=\"68\" cid=\"66\" lid=\"80000050\" ver=\"1f9\" act=\"0\"><name>Dentist"
             "</name><time ymd=\"f072\" beg=\"900\" end=\"a00\"/><link psid=\"65\" pver=\"1f9\"/>"
             "</event><event sid=\"68\" ver=\"1f9\" act=\"5\"><link psid=\"67\" pver=\"1fa\"/>"
@@ -252,15 +262,8 @@ TEST_F(SyncTest, RepeatExceptionNamesTheOriginalsLinksItLacks) {
 // exception out of that calendar on a client that has just put it back.
 TEST_F(SyncTest, AnExceptionsOwnRemovedLinkIsNotNamedAgainWhenItChanges) {
   SeedWorkAndDentist();
-  Sync(kAnnGid, "1f6",
-       "<calendar lid=\"80000040\" ver=\"0\" act=\"0\" ro=\"0\" hide=\"0\" own=\"1\">"
-       "<name>Home</name><color>0</color></calendar>"
-       "<event sid=\"66\" ver=\"1f6\" act=\"4\"><link psid=\"80000040\" pver=\"ffffffff\"/>"
-       "</event>");
-  Sync(kAnnGid, "1f8",
-       "<event cid=\"66\" lid=\"80000050\" act=\"0\"><name>Dentist</name><time "
-       "ymd=\"f072\" beg=\"900\" end=\"a00\"/></event><event lid=\"80000050\" "
-       "act=\"5\"><link psid=\"67\" pver=\"1f8\"/></event>");
+  PlaceDentistInHome();
+  CutExceptionOutOfHome();
   // Another copy, which knows the exception out of Home (1fa), changes it.
   EXPECT_EQ(Sync(kAnnGid, "1fa",
                  "<event sid=\"68\" ver=\"1f9\" act=\"1\"><name>Dentist moved</name><time "
