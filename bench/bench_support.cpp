@@ -59,9 +59,13 @@ const std::string& UsePrivateSettings() {
   return settings.path();
 }
 
+bool EnvironmentFlag(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' && std::string(value) != "0";
+}
+
 bool LargeSizes() {
-  const char* large = std::getenv("BRONTEL_BENCH_LARGE");
-  return large != nullptr && *large != '\0' && std::string(large) != "0";
+  return EnvironmentFlag("BRONTEL_BENCH_LARGE");
 }
 
 uint64_t FileSize(const std::string& path) {

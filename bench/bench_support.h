@@ -35,6 +35,9 @@ class ScratchDir {
 // settings. Returns that directory.
 const std::string& UsePrivateSettings();
 
+// True when the environment variable name is set, not empty and not "0".
+bool EnvironmentFlag(const char* name);
+
 // True when $BRONTEL_BENCH_LARGE is set (and not "0"): the calendar
 // benchmarks then also run at 200 000 events, where both of the two largest
 // sizes are far beyond the processor's caches, so that doubling the data shows

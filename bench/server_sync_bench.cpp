@@ -167,8 +167,7 @@ void BM_NoChangeSync(benchmark::State& state) {
 // desktop of 100 000 events (50 000 contacts) to generate and fill, some tens
 // of seconds, and the first synchronizations make two such accounts each.
 bool FullSizes() {
-  const char* full = std::getenv("BRONTEL_BENCH_SERVER_FULL");
-  return full != nullptr && *full != '\0' && *full != '0';
+  return EnvironmentFlag("BRONTEL_BENCH_SERVER_FULL");
 }
 
 void CalendarSizes(benchmark::internal::Benchmark* b) {
