@@ -198,7 +198,7 @@ class AnswerWriter {
     for (const ViewLink& link : visible) changed = changed || link.version > m_request.version;
     if (!m_full && !changed) return;
     if (record.kind == RecordKind::kEvent) {
-      WriteEvent(root, record, viewVersion, visible, removed, allHidden && !visible.empty());
+      WriteEvent(root, record, links, viewVersion, visible, removed, allHidden && !visible.empty());
     } else {
       WriteContact(root, record, viewVersion, visible);
     }
@@ -211,7 +211,8 @@ class AnswerWriter {
     element.AddAttribute("act", 3u);
   }
 
-  void WriteEvent(XmlElement& root, const StoredRecord& record, uint32_t viewVersion,
+  void WriteEvent(XmlElement& root, const StoredRecord& record,
+                  const std::vector<StoredLink>& links, uint32_t viewVersion,
                   const std::vector<ViewLink>& visible, std::vector<ViewLink> removed,
                   bool hidden) {
     EventContent content = DecodeEventContent(record.content).value_or(EventContent());
@@ -243,9 +244,7 @@ class AnswerWriter {
       // change of the exception would take the exception out of that calendar
       // on a client that has just put it back.
       std::set<uint32_t> own;
-      for (const StoredLink& link : m_storage.LinksOf(RecordKind::kEvent, record.sid)) {
-        own.insert(link.parentSid);
-      }
+      for (const StoredLink& link : links) own.insert(link.parentSid);
       for (const StoredLink& link : m_storage.LinksOf(RecordKind::kEvent, record.cloneOf)) {
         auto found = m_parents.find(link.parentSid);
         if (link.deleted || found == m_parents.end() || !found->second.access.visible) continue;
